@@ -1,0 +1,99 @@
+// Build core: the build driver for both games, the cartridge build, staging,
+// the embedded game executables, the marker file and the move into place.
+//
+// Conventions: int 1 success / 0 failure; the first failing step writes one
+// line into the caller's error buffer (set_error) and every caller above it
+// returns 0 without writing. The error buffer may be absent (null or 0).
+#ifndef KELVORN_CORE_BUILD_H
+#define KELVORN_CORE_BUILD_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "core/paths.h"
+
+typedef int GameKind;
+enum { GAME_BOSS_RALLY = 0, GAME_TOP_GEAR_RALLY = 1 };
+
+// fraction 0..1 of the whole build; status is UTF-8 or null (keep the last).
+typedef void (*ProgressFn)(uint64_t user, double fraction, const char* status);
+
+// Filled by the caller; the strings are borrowed. An unchosen input is "".
+struct BuildRequest {
+    GameKind game;
+    const char* bin_path;   // disc game only
+    const char* cue_path;   // disc game only
+    const char* rom_path;   // cartridge game only
+    const char* dest_dir;   // receives the build folder
+};
+
+// One running build; owned by run_build and passed down by pointer.
+struct BuildJob {
+    BuildRequest request;
+    ProgressFn progress;        // may be null
+    uint64_t progress_user;
+    int* cancel;                // may be null; read by the disc build only
+    char* error;                // may be null
+    size_t error_capacity;
+    char staging_dir[PATH_CAPACITY];  // non-empty: a staging folder may exist
+    char data_dir[PATH_CAPACITY];     // same path as staging_dir
+    char exe_path[PATH_CAPACITY];     // the game executable inside staging
+};
+
+// Byte order of a cartridge ROM file.
+typedef int RomOrder;
+enum { ROM_Z64 = 0, ROM_V64 = 1, ROM_N64 = 2 };
+
+enum {
+    CARTRIDGE_ROM_SIZE = 8388608,     // 8 MiB
+    CARTRIDGE_DATA_OFFSET = 461488,   // 0x70AB0: start of romdata.bin
+};
+
+// "Boss Rally" for GAME_BOSS_RALLY, "Top Gear Rally" for anything else.
+const char* game_display_name(GameKind game);
+
+// out = dest_dir joined with the display name.
+void build_folder_path(const BuildRequest* request, char* out, size_t capacity);
+
+// Turns request into an installed build folder. progress, cancel and the
+// error buffer may be null. On failure the staging folder is removed and the
+// error buffer holds one line ("the build failed" when nothing else wrote).
+int run_build(const BuildRequest* request, ProgressFn progress, uint64_t progress_user,
+              int* cancel, char* error, size_t error_capacity);
+
+// The whole file in z64 order (heap, caller frees), or null with no output
+// written. size_out: file size; md5_hex_out (33 bytes): digest of the bytes
+// as stored; order_out: the detected order. Reordered in place.
+unsigned char* load_cartridge_rom(const char* path, uint64_t* size_out, char* md5_hex_out,
+                                  RomOrder* order_out);
+
+// --- staging and installation ---
+
+// 1 when something exists at the build folder's path. *marker_out (optional)
+// gets 1 when the build folder carries the marker file. Changes nothing.
+int probe_destination(const BuildRequest* request, int* marker_out);
+
+// Fills staging_dir, data_dir and exe_path, clears any leftover staging
+// folder, creates it and writes the game executable selected by game_id.
+int prepare_staging(BuildJob* job, const char* game_id);
+
+// Writes the embedded executable ("duskmere" selects DUSKMERE, any other id
+// TOLLVANE) byte for byte to path.
+int extract_game_executable(const char* game_id, const char* path, char* error,
+                            size_t error_capacity);
+
+// Writes the marker into the staging folder and puts the staging folder in
+// the build folder's place, replacing only an earlier build that carries the
+// marker. The earlier build is renamed aside first and restored when the
+// final move fails, so a failure never loses it.
+int finish_build(BuildJob* job);
+
+// Marker file name and content.
+#define KELVORN_MARKER_NAME ".kelvorn"
+#define KELVORN_MARKER_TEXT "0.74\n"
+
+// The embedded game executable for game_id: bytes and size, or null.
+// Platform-specific (Win32 resources, or linked-in data in the POSIX build).
+const unsigned char* embedded_game_bytes(const char* game_id, size_t* size_out);
+
+#endif

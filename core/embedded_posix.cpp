@@ -1,0 +1,38 @@
+// The embedded game executables in the POSIX build: the same MinGW-built
+// stand-ins (or a packager's executables), linked in as data by
+// games/embed.S.
+#include <string.h>
+
+#include "core/build.h"
+
+extern "C" {
+extern const unsigned char kelvorn_duskmere_start[], kelvorn_duskmere_end[];
+extern const unsigned char kelvorn_tollvane_start[], kelvorn_tollvane_end[];
+}
+
+const unsigned char* embedded_game_bytes(const char* game_id, size_t* size_out) {
+    const unsigned char* start = kelvorn_tollvane_start;
+    const unsigned char* end = kelvorn_tollvane_end;
+    if (strcmp(game_id, "duskmere") == 0) {
+        start = kelvorn_duskmere_start;
+        end = kelvorn_duskmere_end;
+    }
+    if (end <= start) return nullptr;
+    if (size_out) *size_out = (size_t)(end - start);
+    return start;
+}
+
+int extract_game_executable(const char* game_id, const char* path, char* error, size_t error_capacity) {
+    size_t size = 0;
+    const unsigned char* bytes = embedded_game_bytes(game_id, &size);
+    if (!bytes) {
+        set_error(error, error_capacity, "the builder is missing its copy of the game (%s); download it again",
+                  game_id);
+        return 0;
+    }
+    if (!write_whole_file(path, bytes, size)) {
+        set_error(error, error_capacity, "cannot write %s", path);
+        return 0;
+    }
+    return 1;
+}
