@@ -169,6 +169,7 @@ TEST(DiscImageCheck, Cases) {
     } cases[] = {
         {"empty file", file_of(dir, "empty.bin", ""), 0, EMPTY_MD5, NOT_DISC},
         {"other image", file_of(dir, "other.bin", bytes), 0, kt::md5_hex_of(bytes), NOT_DISC},
+        {"non-ASCII name", file_of(dir, "B\xc3\xb6ss Rally \xe2\x9c\x93.bin", "x"), 0, kt::md5_hex_of("x"), NOT_DISC},
         {"missing", dir / "missing.bin", 0, "", UNREADABLE},
         {"folder", dir / "folder", 0, "", UNREADABLE},
         {"cancelled", dir / "other.bin", 1, "", UNREADABLE},

@@ -188,6 +188,8 @@ TEST(CueFindBin, Cases) {
     } cases[] = {
         {"quoted name", "FILE \"image.bin\" BINARY\n" + tracks, "image.bin", 10, 1, "image.bin"},
         {"name with spaces", "FILE \"my image.bin\" BINARY\n" + tracks, "my image.bin", 1, 1, "my image.bin"},
+        {"non-ASCII name", "FILE \"B\xc3\xb6ss \xe2\x9c\x93.bin\" BINARY\n" + tracks, "B\xc3\xb6ss \xe2\x9c\x93.bin", 3, 1,
+         "B\xc3\xb6ss \xe2\x9c\x93.bin"},
         {"folder part", "FILE \"" + sub_name + "\" BINARY\n" + tracks, sub_name, 10, 1, sub_name},
 #ifdef _WIN32
         {"folder part with slash", "FILE \"sub/image.bin\" BINARY\n" + tracks, sub_name, 10, 1, "sub/image.bin"},
