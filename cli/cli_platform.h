@@ -6,7 +6,8 @@
 
 #include <stddef.h>
 
-// Prepares the console for UTF-8 output.
+// Prepares the console for UTF-8 output (restored at exit); POSIX: a closed
+// output pipe no longer kills the process.
 void cli_console_init(void);
 // 1 when standard output is an interactive terminal.
 int cli_stdout_is_terminal(void);
@@ -16,7 +17,9 @@ int cli_terminal_columns(void);
 // $HOME/Games elsewhere; "" when unknown.
 void cli_default_destination(char* out, size_t capacity);
 // From now on Ctrl+C (SIGINT, or the console control handler) sets *flag to
-// 1 and nothing more drastic, however often it comes.
+// 1 and nothing more drastic, however often it comes. So do SIGTERM and
+// SIGHUP, and on Windows the console being closed (which then leaves the
+// build a few seconds to clean up before the system ends the process).
 void cli_watch_interrupt(int* flag);
 // Monotonic seconds.
 double cli_seconds(void);

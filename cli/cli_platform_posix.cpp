@@ -7,7 +7,11 @@
 
 #include "cli/cli_platform.h"
 
-void cli_console_init(void) {}
+void cli_console_init(void) {
+    // A reader that goes away (kelvorn-cli | head) must not kill a build
+    // half way: output just fails from then on.
+    signal(SIGPIPE, SIG_IGN);
+}
 
 int cli_stdout_is_terminal(void) { return isatty(STDOUT_FILENO); }
 
@@ -36,7 +40,11 @@ void cli_watch_interrupt(int* flag) {
     action.sa_handler = on_interrupt;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
+    // A closed terminal (SIGHUP) or a polite kill (SIGTERM) is a stop
+    // request too, so the staging folder is cleaned up either way.
     sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
 }
 
 double cli_seconds(void) {

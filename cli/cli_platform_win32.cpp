@@ -9,7 +9,21 @@
 #include "cli/cli.h"
 #include "cli/cli_platform.h"
 
-void cli_console_init(void) { SetConsoleOutputCP(CP_UTF8); }
+// The console's output code page belongs to the console, shared with the
+// shell that started us: put back what was there when we leave.
+static UINT saved_output_cp;
+
+static void restore_output_cp(void) {
+    if (saved_output_cp) SetConsoleOutputCP(saved_output_cp);
+}
+
+void cli_console_init(void) {
+    UINT current = GetConsoleOutputCP();
+    if (current && current != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {
+        saved_output_cp = current;
+        atexit(restore_output_cp);
+    }
+}
 
 int cli_stdout_is_terminal(void) {
     DWORD mode;
@@ -40,10 +54,19 @@ void cli_default_destination(char* out, size_t capacity) {
 
 static volatile int* watched;
 
+// Runs on a thread of its own that the system starts for each event.
 static BOOL WINAPI on_control(DWORD type) {
     if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT) {
         if (watched) *watched = 1;
         return TRUE;  // handled: the process goes on and stops cleanly
+    }
+    if (type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT) {
+        // The console is going away and the system ends the process once
+        // this returns (or after its grace period): ask the build to stop
+        // and give it that time to remove its staging folder. The process
+        // ends sooner when the main thread gets there first.
+        if (watched) *watched = 1;
+        Sleep(4500);
     }
     return FALSE;
 }

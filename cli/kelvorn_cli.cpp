@@ -17,7 +17,8 @@
 enum { EXIT_BUILT = 0, EXIT_FAILED = 1, EXIT_USAGE = 2, EXIT_REJECTED = 3, EXIT_DESTINATION = 4,
        EXIT_CANCELLED = 130 };
 
-// Paths from the command line, as the window would keep them.
+// Room for a path given on the command line. A longer value is refused, not
+// cut: a cut path would name some other file.
 enum { ARG_CAPACITY = 1024 };
 
 struct CliOptions {
@@ -52,8 +53,9 @@ static int usage_error(const char* message, const char* detail) {
     return EXIT_USAGE;
 }
 
-// Parses argv (UTF-8). Returns 0 on success, else the usage exit code after
-// printing the reason.
+// Parses argv (UTF-8). Options and values are those of the window's command
+// line, compared exactly; unlike the window, anything unknown is an error.
+// Returns 0 on success, else the usage exit code after printing the reason.
 static int parse_options(int argc, char** argv, CliOptions* options) {
     for (int i = 1; i < argc; ++i) {
         const char* token = argv[i];
@@ -66,6 +68,8 @@ static int parse_options(int argc, char** argv, CliOptions* options) {
             options->replace = 1;
             continue;
         }
+        if (strcmp(token, "--build") == 0)
+            return usage_error("unknown option --build", " (running kelvorn-cli is the build)");
         if (strcmp(token, "--game") == 0) {
             if (i + 1 >= argc) return usage_error("missing value for ", token);
             options->game = strcmp(argv[++i], "tgr") == 0 ? GAME_TOP_GEAR_RALLY : GAME_BOSS_RALLY;
@@ -75,20 +79,38 @@ static int parse_options(int argc, char** argv, CliOptions* options) {
         else if (strcmp(token, "--bin") == 0) target = options->bin;
         else if (strcmp(token, "--cue") == 0) target = options->cue;
         else if (strcmp(token, "--rom") == 0) target = options->rom;
-        else return usage_error("unknown option ", token);
+        else if (token[0] == '-') return usage_error("unknown option ", token);
+        else return usage_error("unexpected argument ", token);
         if (i + 1 >= argc) return usage_error("missing value for ", token);
-        snprintf(target, ARG_CAPACITY, "%s", argv[++i]);
+        const char* value = argv[++i];
+        if (!value[0]) return usage_error("empty value for ", token);
+        if (strlen(value) >= ARG_CAPACITY) return usage_error("value too long for ", token);
+        memcpy(target, value, strlen(value) + 1);
     }
     return 0;
 }
 
-// The cue sheet beside a disc image: the path cut at its last '.', plus
-// ".cue", when something exists under that name.
+// 1 when the path's text from its last '.' is ".cue", ignoring case.
+static int has_cue_extension(const char* path) {
+    const char* dot = strrchr(path, '.');
+    if (!dot || strlen(dot) != 4) return 0;
+    const char* want = ".cue";
+    for (int i = 0; i < 4; ++i) {
+        char c = dot[i];
+        if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
+        if (c != want[i]) return 0;
+    }
+    return 1;
+}
+
+// The cue sheet beside a disc image, as the files page seeks it: the path
+// cut at its last '.' (wherever it is, a folder name included), plus ".cue",
+// when something exists under that name; "" otherwise.
 static void partner_cue(const char* bin, char* out, size_t capacity) {
     const char* dot = strrchr(bin, '.');
     int keep = dot ? (int)(dot - bin) : (int)strlen(bin);
-    snprintf(out, capacity, "%.*s.cue", keep, bin);
-    if (!path_exists(out)) out[0] = 0;
+    int written = snprintf(out, capacity, "%.*s.cue", keep, bin);
+    if (written < 0 || (size_t)written >= capacity || !path_exists(out)) out[0] = 0;
 }
 
 static const char* file_name_of(const char* path) {
@@ -98,26 +120,20 @@ static const char* file_name_of(const char* path) {
     return name;
 }
 
-// Prints a verdict as the files page words it.
-static void print_verdict(const char* path, const FileCheck* check) {
-    printf("%s\nYour file's MD5  %s  %s\n", file_name_of(path), check->md5_hex,
-           check->ok ? "\xE2\x9C\x93 matches" : "\xE2\x9C\x97 does not match");
-    if (check->note[0]) printf("%s\n", check->note);
-    fflush(stdout);
-}
-
 // --- progress display ---
 
 struct ProgressView {
     int terminal;
-    int columns;
     double started;
+    double drawn_at;     // when the bar was last drawn
     double fraction;
     char status[256];
-    int drawn;  // a bar line is on screen
+    int drawn;           // a bar line is on screen
+    int stopping_shown;  // plain output: "Stopping..." printed
 };
 
 static ProgressView view;
+static int interrupted;  // the cancel flag; Ctrl+C sets it
 
 static void format_duration(double seconds, char* out, size_t capacity) {
     if (seconds < 0) seconds = 0;
@@ -126,42 +142,105 @@ static void format_duration(double seconds, char* out, size_t capacity) {
     else snprintf(out, capacity, "%ld:%02ld", s / 60, s % 60);
 }
 
-static void draw_bar(void) {
-    double elapsed = cli_seconds() - view.started;
+static void draw_bar(double now) {
+    double elapsed = now - view.started;
     char spent[32], left[32];
     format_duration(elapsed, spent, sizeof spent);
-    if (view.fraction > 0.01 && view.fraction < 1.0)
+    // An estimate from the first percent on; before that it would be noise.
+    if (view.fraction >= 0.01 && view.fraction < 1.0)
         format_duration(elapsed * (1.0 - view.fraction) / view.fraction, left, sizeof left);
+    else if (view.fraction >= 1.0)
+        snprintf(left, sizeof left, "0:00");
     else
         snprintf(left, sizeof left, "--:--");
-    char line[512];
-    cli_format_bar(line, sizeof line, view.columns, view.fraction, view.status, spent, left);
+    int columns = cli_terminal_columns();
+    if (columns > CLI_BAR_MAX_COLUMNS) columns = CLI_BAR_MAX_COLUMNS;
+    char line[CLI_BAR_MAX_COLUMNS * 4 + 8];
+    cli_format_bar(line, sizeof line, columns, view.fraction, view.status, spent, left);
     printf("\r%s", line);
     fflush(stdout);
     view.drawn = 1;
+    view.drawn_at = now;
 }
 
+static void begin_view(const char* status) {
+    memset(&view, 0, sizeof view);
+    view.terminal = cli_stdout_is_terminal();
+    view.started = cli_seconds();
+    snprintf(view.status, sizeof view.status, "%s", status);
+}
+
+// The build's ProgressFn; also shows the disc image's digest on a terminal.
 static void on_progress(uint64_t user, double fraction, const char* status) {
     (void)user;
     view.fraction = fraction;
+    // As in the window: once a stop is asked for, the status says so and
+    // the bar goes on moving until the build ends.
+    if (interrupted) status = "Stopping...";
     int changed = status && strcmp(status, view.status) != 0;
     if (status) snprintf(view.status, sizeof view.status, "%s", status);
     if (view.terminal) {
-        draw_bar();
+        // The encoder reports every block: redraw at most ten times a second
+        // unless there is news.
+        double now = cli_seconds();
+        if (changed || fraction >= 1.0 || !view.drawn || now - view.drawn_at >= 0.1) draw_bar(now);
     } else if (changed) {
         printf("%3d%%  %s\n", (int)(fraction * 100.0), view.status);
         fflush(stdout);
     }
 }
 
-static void end_bar(void) {
-    if (view.terminal && view.drawn) printf("\n");
+// Ends the bar's line so that what follows starts on a line of its own;
+// erase wipes the bar instead (a check's bar, replaced by its verdict).
+static void end_view(int erase) {
+    if (view.terminal && view.drawn) {
+        if (erase) {
+            int columns = cli_terminal_columns();
+            if (columns > CLI_BAR_MAX_COLUMNS) columns = CLI_BAR_MAX_COLUMNS;
+            printf("\r%*s\r", columns - 1, "");
+        } else {
+            printf("\n");
+        }
+        fflush(stdout);
+    }
     view.drawn = 0;
 }
 
-// --- the run ---
+// --- checks ---
 
-static int interrupted;
+enum InputKind { INPUT_BIN, INPUT_CUE, INPUT_ROM };
+
+// Prints a verdict as the files page words it: the file name; "Your file's
+// MD5", the digest and the mark; the note when there is one.
+static void print_verdict(const char* path, const FileCheck* check) {
+    printf("%s\nYour file's MD5  %s  %s\n", file_name_of(path), check->md5_hex,
+           check->ok ? "\xE2\x9C\x93 matches" : "\xE2\x9C\x97 does not match");
+    if (check->note[0]) printf("%s\n", check->note);
+    fflush(stdout);
+}
+
+// Runs the check of one input and prints its verdict; 1 when accepted.
+// Only the disc image is big enough to show a bar while it is read.
+static int check_input(InputKind kind, const char* path) {
+    FileCheck check;
+    switch (kind) {
+    case INPUT_BIN: {
+        char status[300];
+        snprintf(status, sizeof status, "Checking %s", file_name_of(path));
+        begin_view(status);
+        check_disc_image(path, &check, view.terminal ? on_progress : nullptr, 0, &interrupted);
+        end_view(1);
+        break;
+    }
+    case INPUT_CUE: check_cue_sheet(path, &check); break;
+    case INPUT_ROM: check_cartridge_rom(path, &check, nullptr, 0); break;
+    }
+    if (interrupted) return 0;
+    print_verdict(path, &check);
+    return check.ok;
+}
+
+// --- the run ---
 
 int cli_main(int argc, char** argv) {
     cli_console_init();
@@ -174,36 +253,48 @@ int cli_main(int argc, char** argv) {
         return EXIT_BUILT;
     }
     if (!options.dest[0]) cli_default_destination(options.dest, sizeof options.dest);
-    if (!options.dest[0]) return usage_error("no destination: give --dest", nullptr);
+    if (!options.dest[0]) return usage_error("no default destination here: give --dest", nullptr);
 
-    // Inputs, and their checks, as the files page does them.
+    // The inputs, paired as the files page pairs them: a disc image finds
+    // the cue sheet beside it, a cue sheet finds the image it names, and a
+    // .cue given as the disc image is taken as the cue sheet.
     if (options.game == GAME_BOSS_RALLY) {
-        if (!options.bin[0] && !options.cue[0]) return usage_error("Boss Rally needs --bin or --cue", nullptr);
-        if (options.bin[0] && !options.cue[0]) partner_cue(options.bin, options.cue, sizeof options.cue);
-        if (options.cue[0] && !options.bin[0]) {
-            char found[ARG_CAPACITY];
-            if (find_bin_for_cue(options.cue, found, sizeof found))
-                snprintf(options.bin, sizeof options.bin, "%s", found);
+        if (!options.bin[0] && !options.cue[0]) {
+            return usage_error("Boss Rally needs --bin or --cue",
+                               options.rom[0] ? " (--game tgr selects Top Gear Rally)" : nullptr);
         }
-        if (!options.bin[0]) return usage_error("no disc image: give --bin", nullptr);
-        if (!options.cue[0]) return usage_error("no cue sheet beside the disc image: give --cue", nullptr);
+        if (options.bin[0] && !options.cue[0] && has_cue_extension(options.bin)) {
+            memcpy(options.cue, options.bin, sizeof options.cue);
+            options.bin[0] = 0;
+        }
+        if (options.bin[0] && !options.cue[0]) {
+            partner_cue(options.bin, options.cue, sizeof options.cue);
+            if (!options.cue[0]) return usage_error("no cue sheet beside the disc image: give --cue", nullptr);
+        }
+        if (options.cue[0] && !options.bin[0]) {
+            if (!find_bin_for_cue(options.cue, options.bin, sizeof options.bin)) {
+                options.bin[0] = 0;
+                return usage_error("the cue sheet names no disc image that exists: give --bin", nullptr);
+            }
+        }
     } else if (!options.rom[0]) {
         return usage_error("Top Gear Rally needs --rom", nullptr);
     }
 
+    // From here on Ctrl+C only asks the run to stop, checks included.
+    interrupted = 0;
+    cli_watch_interrupt(&interrupted);
+
     int accepted = 1;
-    FileCheck check;
     if (options.game == GAME_BOSS_RALLY) {
-        check_disc_image(options.bin, &check, nullptr, 0, nullptr);
-        print_verdict(options.bin, &check);
-        accepted &= check.ok;
-        check_cue_sheet(options.cue, &check);
-        print_verdict(options.cue, &check);
-        accepted &= check.ok;
+        accepted &= check_input(INPUT_BIN, options.bin);
+        if (!interrupted) accepted &= check_input(INPUT_CUE, options.cue);
     } else {
-        check_cartridge_rom(options.rom, &check, nullptr, 0);
-        print_verdict(options.rom, &check);
-        accepted &= check.ok;
+        accepted &= check_input(INPUT_ROM, options.rom);
+    }
+    if (interrupted) {
+        fprintf(stderr, "kelvorn-cli: cancelled; nothing was written\n");
+        return EXIT_CANCELLED;
     }
     if (!accepted) {
         fprintf(stderr, "kelvorn-cli: an input is not the retail game; nothing was written\n");
@@ -228,21 +319,24 @@ int cli_main(int argc, char** argv) {
             return EXIT_DESTINATION;
         }
         if (!options.replace) {
-            fprintf(stderr, "An earlier build is at %s. Run again with --replace to replace it.\n", folder);
+            fprintf(stderr,
+                    "An earlier build is at %s.\nRun again with --replace to replace it. Your saved games are "
+                    "kept; they live in your AppData folder, not in the game's.\n",
+                    folder);
             return EXIT_DESTINATION;
         }
     }
 
-    memset(&view, 0, sizeof view);
-    view.terminal = cli_stdout_is_terminal();
-    view.columns = cli_terminal_columns();
-    view.started = cli_seconds();
-    cli_watch_interrupt(&interrupted);
+    begin_view("Starting");
+    if (view.terminal) draw_bar(view.started);
     char error[1024];
     int built = run_build(&request, on_progress, 0, &interrupted, error, sizeof error);
-    end_bar();
+    end_view(0);
+    // A build that got to its end stands, even when Ctrl+C came too late to
+    // stop it (the cartridge build never looks).
     if (built) {
         printf("%s is ready in %s\n", game_display_name(options.game), folder);
+        fflush(stdout);
         return EXIT_BUILT;
     }
     fprintf(stderr, "kelvorn-cli: %s\n", error);
