@@ -1,0 +1,48 @@
+// Runs kelvorn-cli as a child process with its output in files (so it is
+// never a terminal), on both platforms.
+#ifndef KELVORN_TESTS_CLI_PROCESS_H
+#define KELVORN_TESTS_CLI_PROCESS_H
+
+#include <string>
+#include <vector>
+
+namespace kcli {
+
+struct CliResult {
+    int code = -1;    // exit code; -1 when the program could not start
+    std::string out;  // standard output, "\r\n" turned into "\n"
+    std::string err;  // standard error, the same
+};
+
+// The program in the build tree: "kelvorn-cli" or "kelvorn-cli-testing"
+// (".exe" added on Windows).
+std::string cli_program(const char* name);
+
+// A started child. Its output goes to out_path and err_path.
+struct Child {
+    long long id = 0;  // pid, or the process handle on Windows
+    std::string out_path, err_path;
+};
+
+// Starts program with args; false when it could not start.
+bool start_cli(const std::string& program, const std::vector<std::string>& args, const std::string& out_dir,
+               Child* child);
+// Waits for the child and collects its output.
+CliResult finish_cli(const Child& child);
+// Starts and waits; the output files go to a temporary folder.
+CliResult run_cli(const std::string& program, const std::vector<std::string>& args);
+
+// Sets an environment variable for the children started while it lives,
+// then puts back the old value.
+struct ScopedEnv {
+    ScopedEnv(const char* name, const std::string& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+    std::string name, old;
+    bool had = false;
+};
+
+}  // namespace kcli
+
+#endif
