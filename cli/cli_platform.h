@@ -9,6 +9,11 @@
 // Prepares the console for UTF-8 output (restored at exit); POSIX: a closed
 // output pipe no longer kills the process.
 void cli_console_init(void);
+// Writes UTF-8 text to standard output (to_stderr 0) or standard error (1)
+// and flushes it. On a Windows console the text goes in as UTF-16, so it
+// shows right whatever the console's code page; elsewhere the bytes go out
+// as they are.
+void cli_write(int to_stderr, const char* text);
 // 1 when standard output is an interactive terminal.
 int cli_stdout_is_terminal(void);
 // Width of the terminal in columns, 80 when unknown.

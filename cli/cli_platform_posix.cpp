@@ -13,6 +13,12 @@ void cli_console_init(void) {
     signal(SIGPIPE, SIG_IGN);
 }
 
+void cli_write(int to_stderr, const char* text) {
+    FILE* stream = to_stderr ? stderr : stdout;
+    fputs(text, stream);
+    fflush(stream);
+}
+
 int cli_stdout_is_terminal(void) { return isatty(STDOUT_FILENO); }
 
 int cli_terminal_columns(void) {

@@ -25,6 +25,30 @@ void cli_console_init(void) {
     }
 }
 
+void cli_write(int to_stderr, const char* text) {
+    FILE* stream = to_stderr ? stderr : stdout;
+    HANDLE handle = GetStdHandle(to_stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    DWORD mode;
+    if (handle != INVALID_HANDLE_VALUE && handle && GetConsoleMode(handle, &mode)) {
+        // The C runtime would pass the bytes through a code page of its
+        // own choosing; the console takes UTF-16 as it is.
+        fflush(stream);
+        int units = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+        if (units > 1) {
+            wchar_t* wide = (wchar_t*)malloc((size_t)units * sizeof(wchar_t));
+            if (wide) {
+                MultiByteToWideChar(CP_UTF8, 0, text, -1, wide, units);
+                DWORD done = 0;
+                WriteConsoleW(handle, wide, (DWORD)(units - 1), &done, nullptr);
+                free(wide);
+                return;
+            }
+        }
+    }
+    fputs(text, stream);
+    fflush(stream);
+}
+
 int cli_stdout_is_terminal(void) {
     DWORD mode;
     return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;

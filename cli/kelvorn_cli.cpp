@@ -4,6 +4,7 @@
 // Exit codes: 0 built, 1 build failed, 2 usage error, 3 an input was
 // rejected by its check, 4 destination refused or needs --replace,
 // 130 cancelled.
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -47,9 +48,21 @@ static const char usage_text[] =
     "Exit codes: 0 built, 1 build failed, 2 usage error, 3 an input was rejected,\n"
     "4 destination refused or needs --replace, 130 cancelled.\n";
 
+// printf into the console (cli_write); output longer than 8 KiB is cut.
+static void say_to(int to_stderr, const char* format, ...) KV_PRINTF(2, 3);
+static void say_to(int to_stderr, const char* format, ...) {
+    char text[8192];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    cli_write(to_stderr, text);
+}
+#define say(...) say_to(0, __VA_ARGS__)
+#define say_error(...) say_to(1, __VA_ARGS__)
+
 static int usage_error(const char* message, const char* detail) {
-    fprintf(stderr, "kelvorn-cli: %s%s\n", message, detail ? detail : "");
-    fprintf(stderr, "Run kelvorn-cli --help for usage.\n");
+    say_error("kelvorn-cli: %s%s\nRun kelvorn-cli --help for usage.\n", message, detail ? detail : "");
     return EXIT_USAGE;
 }
 
@@ -157,8 +170,7 @@ static void draw_bar(double now) {
     if (columns > CLI_BAR_MAX_COLUMNS) columns = CLI_BAR_MAX_COLUMNS;
     char line[CLI_BAR_MAX_COLUMNS * 4 + 8];
     cli_format_bar(line, sizeof line, columns, view.fraction, view.status, spent, left);
-    printf("\r%s", line);
-    fflush(stdout);
+    say("\r%s", line);
     view.drawn = 1;
     view.drawn_at = now;
 }
@@ -185,8 +197,7 @@ static void on_progress(uint64_t user, double fraction, const char* status) {
         double now = cli_seconds();
         if (changed || fraction >= 1.0 || !view.drawn || now - view.drawn_at >= 0.1) draw_bar(now);
     } else if (changed) {
-        printf("%3d%%  %s\n", (int)(fraction * 100.0), view.status);
-        fflush(stdout);
+        say("%3d%%  %s\n", (int)(fraction * 100.0), view.status);
     }
 }
 
@@ -197,11 +208,10 @@ static void end_view(int erase) {
         if (erase) {
             int columns = cli_terminal_columns();
             if (columns > CLI_BAR_MAX_COLUMNS) columns = CLI_BAR_MAX_COLUMNS;
-            printf("\r%*s\r", columns - 1, "");
+            say("\r%*s\r", columns - 1, "");
         } else {
-            printf("\n");
+            say("\n");
         }
-        fflush(stdout);
     }
     view.drawn = 0;
 }
@@ -213,10 +223,9 @@ enum InputKind { INPUT_BIN, INPUT_CUE, INPUT_ROM };
 // Prints a verdict as the files page words it: the file name; "Your file's
 // MD5", the digest and the mark; the note when there is one.
 static void print_verdict(const char* path, const FileCheck* check) {
-    printf("%s\nYour file's MD5  %s  %s\n", file_name_of(path), check->md5_hex,
+    say("%s\nYour file's MD5  %s  %s\n", file_name_of(path), check->md5_hex,
            check->ok ? "\xE2\x9C\x93 matches" : "\xE2\x9C\x97 does not match");
-    if (check->note[0]) printf("%s\n", check->note);
-    fflush(stdout);
+    if (check->note[0]) say("%s\n", check->note);
 }
 
 // Runs the check of one input and prints its verdict; 1 when accepted.
@@ -249,7 +258,7 @@ int cli_main(int argc, char** argv) {
     int status = parse_options(argc, argv, &options);
     if (status) return status;
     if (options.help) {
-        fputs(usage_text, stdout);
+        say("%s", usage_text);
         return EXIT_BUILT;
     }
     if (!options.dest[0]) cli_default_destination(options.dest, sizeof options.dest);
@@ -293,11 +302,11 @@ int cli_main(int argc, char** argv) {
         accepted &= check_input(INPUT_ROM, options.rom);
     }
     if (interrupted) {
-        fprintf(stderr, "kelvorn-cli: cancelled; nothing was written\n");
+        say_error("kelvorn-cli: cancelled; nothing was written\n");
         return EXIT_CANCELLED;
     }
     if (!accepted) {
-        fprintf(stderr, "kelvorn-cli: an input is not the retail game; nothing was written\n");
+        say_error("kelvorn-cli: an input is not the retail game; nothing was written\n");
         return EXIT_REJECTED;
     }
 
@@ -312,17 +321,15 @@ int cli_main(int argc, char** argv) {
     int marker = 0;
     if (probe_destination(&request, &marker)) {
         if (!marker) {
-            fprintf(stderr,
-                    "%s already exists and was not made by Kelvorn, so it will not be replaced. Move it away "
-                    "or choose another folder.\n",
-                    folder);
+            say_error("%s already exists and was not made by Kelvorn, so it will not be replaced. Move it away "
+                      "or choose another folder.\n",
+                      folder);
             return EXIT_DESTINATION;
         }
         if (!options.replace) {
-            fprintf(stderr,
-                    "An earlier build is at %s.\nRun again with --replace to replace it. Your saved games are "
-                    "kept; they live in your AppData folder, not in the game's.\n",
-                    folder);
+            say_error("An earlier build is at %s.\nRun again with --replace to replace it. Your saved games are "
+                      "kept; they live in your AppData folder, not in the game's.\n",
+                      folder);
             return EXIT_DESTINATION;
         }
     }
@@ -335,10 +342,9 @@ int cli_main(int argc, char** argv) {
     // A build that got to its end stands, even when Ctrl+C came too late to
     // stop it (the cartridge build never looks).
     if (built) {
-        printf("%s is ready in %s\n", game_display_name(options.game), folder);
-        fflush(stdout);
+        say("%s is ready in %s\n", game_display_name(options.game), folder);
         return EXIT_BUILT;
     }
-    fprintf(stderr, "kelvorn-cli: %s\n", error);
+    say_error("kelvorn-cli: %s\n", error);
     return interrupted ? EXIT_CANCELLED : EXIT_FAILED;
 }

@@ -1,0 +1,90 @@
+#!/bin/sh
+# kelvorn-cli on a real terminal: runs it in a tmux pane and reads the pane
+# back. The progress line must be redrawn in place (one line, never a
+# scroll of them), carry percent, status, elapsed time and time left, and a
+# check's line must make way for its verdict.
+#   terminal_bar.sh WORKDIR PROGRAM [EMULATOR]
+# With an emulator (Wine) the program gets Z:\ paths; KELVORN_WINEPREFIX
+# is handed on to it. The captured panes stay in WORKDIR.
+set -eu
+work=$1
+program=$2
+emulator=${3:-}
+rm -rf "$work"
+mkdir -p "$work"
+socket=kelvorn-bar-$$
+trap 'tmux -L "$socket" kill-server 2>/dev/null || true' EXIT
+
+host() {  # a path as the program sees it
+    if [ -n "$emulator" ]; then printf 'Z:%s' "$1" | tr / '\\'; else printf '%s' "$1"; fi
+}
+
+# An 8 MiB ROM in z64 order that the test build accepts.
+{ printf '\200\067\022\100'; head -c 8388604 /dev/urandom; } >"$work/rom.z64"
+printf 'cartridge_rom=%s\n' "$(md5sum <"$work/rom.z64" | cut -c1-32)" >"$work/digests.txt"
+# A big disc image whose check takes a while: sparse, read in full.
+truncate -s 1G "$work/big.bin"
+printf 'FILE "big.bin" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n' >"$work/big.cue"
+
+# run NAME ARGS...: starts the program in a fresh 100-column pane.
+run() {
+    name=$1
+    shift
+    cmd="cd '$work' && KELVORN_TEST_DIGESTS='$(host "$work/digests.txt")'"
+    [ -n "${KELVORN_WINEPREFIX:-}" ] && cmd="$cmd KELVORN_WINEPREFIX='$KELVORN_WINEPREFIX'"
+    cmd="$cmd $emulator '$program'"
+    for a in "$@"; do cmd="$cmd '$a'"; done
+    session=$name
+    tmux -L "$socket" new-session -d -s "$name" -x 100 -y 16 "$cmd; echo EXIT=\$?; sleep 600"
+}
+pane() { tmux -L "$socket" capture-pane -p -t "$session"; }
+# wait_for PATTERN SECONDS: polls the pane every 0.1 s.
+wait_for() {
+    n=0
+    while [ $n -lt $(($2 * 10)) ]; do
+        if pane | grep -q "$1"; then return 0; fi
+        sleep 0.1
+        n=$((n + 1))
+    done
+    echo "pane never showed '$1':"
+    pane
+    return 1
+}
+fail() {
+    echo "FAIL: $1"
+    pane
+    exit 1
+}
+
+# A Top Gear Rally build: one bar line, left at "Done".
+run tgr --game tgr --rom "$(host "$work/rom.z64")" --dest "$(host "$work/out")"
+wait_for '^EXIT=' 120
+pane >"$work/pane-tgr.txt"
+grep -q '^EXIT=0$' "$work/pane-tgr.txt" || fail "the build did not exit 0"
+[ "$(grep -c '%  ' "$work/pane-tgr.txt")" -eq 1 ] || fail "more than one progress line"
+grep -Eq '^\[#{20}\] 100%  Done +[0-9]+:[0-9]{2} elapsed, 0:00 left$' "$work/pane-tgr.txt" ||
+    fail "the progress line does not end at Done"
+grep -q 'Reading the ROM\|Finishing' "$work/pane-tgr.txt" && fail "an earlier status stayed on screen"
+grep -q '^Top Gear Rally is ready in ' "$work/pane-tgr.txt" || fail "no closing line"
+grep -q "^Your file's MD5  [0-9a-f]\{32\}  ✓ matches$" "$work/pane-tgr.txt" || fail "no verdict line"
+
+# The disc image's check: a bar while it is read, then its verdict alone.
+run check --bin "$(host "$work/big.bin")" --dest "$(host "$work/out")"
+wait_for '%  Checking big.bin .* elapsed, [0-9:]* left$' 120
+pane >"$work/pane-check-running.txt"
+[ "$(grep -c 'Checking' "$work/pane-check-running.txt")" -eq 1 ] || fail "more than one progress line"
+grep -Eq '^\[[#-]{20}\] +[0-9]+%  Checking big.bin +[0-9]+:[0-9]{2} elapsed, ([0-9]+:[0-9]{2}|--:--) left$' \
+    "$work/pane-check-running.txt" || fail "the progress line is not laid out as expected"
+wait_for '^EXIT=' 300
+pane >"$work/pane-check-done.txt"
+grep -q '^EXIT=3$' "$work/pane-check-done.txt" || fail "the rejected image did not exit 3"
+grep -q 'Checking' "$work/pane-check-done.txt" && fail "the check's line was not wiped"
+head -n 1 "$work/pane-check-done.txt" | grep -q '^big.bin$' || fail "the verdict does not start the pane"
+grep -q "^Your file's MD5  [0-9a-f]\{32\}  ✗ does not match$" "$work/pane-check-done.txt" || fail "no verdict line"
+
+for f in pane-tgr pane-check-running pane-check-done; do
+    echo "--- $f"
+    sed -e '/^$/d' "$work/$f.txt"
+done
+rm -f "$work/big.bin" "$work/rom.z64"
+echo "the progress line is redrawn in place"
