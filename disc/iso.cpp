@@ -66,8 +66,12 @@ static int is_device_name(const char* name, size_t length) {
 }
 
 int disc_name_is_unsafe(const char* name, size_t length) {
-    if (length == 0) return 1;
-    if (name[0] == '.' && (length == 1 || (length == 2 && name[1] == '.'))) return 1;
+    // Empty, ".", "..", and any name of only dots and spaces: Windows trims
+    // trailing dots and spaces, so ".. " would become "..".
+    size_t dots_and_spaces = 0;
+    while (dots_and_spaces < length && (name[dots_and_spaces] == '.' || name[dots_and_spaces] == ' '))
+        ++dots_and_spaces;
+    if (dots_and_spaces == length) return 1;
     for (size_t i = 0; i < length; ++i) {
         unsigned char c = (unsigned char)name[i];
         if (c < 0x20 || c == '/' || c == '\\' || c == ':') return 1;

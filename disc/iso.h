@@ -89,7 +89,8 @@ int walk_directory(DiscExtraction* extraction, uint32_t extent, uint32_t size, c
 int copy_disc_file(DiscExtraction* extraction, uint32_t extent, uint32_t length, const char* path);
 
 // 1 when a converted name (length bytes, may hold zero bytes) must not become
-// a file name: empty, "." or "..", holding '/', '\\', ':' or a byte below
+// a file name: empty, "." or ".." (or any name of only dots and spaces, which
+// Windows trims to one of those), holding '/', '\\', ':' or a byte below
 // 0x20, or a Windows device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$,
 // CONOUT$) ignoring case, extension and trailing spaces or dots.
 int disc_name_is_unsafe(const char* name, size_t length);

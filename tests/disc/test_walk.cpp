@@ -416,6 +416,8 @@ TEST(DiscUnsafeNames, RefusedBeforeAnythingIsWritten) {
         {"COM superscript one", true, ucs2("COM\xC2\xB9"), "COM\xC2\xB9"},
         {"empty after the version cut", false, ";1", ""},
         {".", false, ".", "."},
+        {"dots and a space, trimmed to .. by Windows", true, ucs2(".. "), ".. "},
+        {"three dots", false, "...;1", "..."},
         {"control byte", false, "a\tb", "a\\x09b"},
         {"Joliet U+0000", true, ucs2("a") + std::string("\0\0", 2) + ucs2("b"), "a\\x00b"},
         {"Joliet U+005C", true, ucs2("..\\x"), "..\\x"},
