@@ -95,6 +95,14 @@ static void show_name(char* out, size_t capacity, const char* name, size_t lengt
     if (capacity > 0) out[o < capacity ? o : capacity - 1] = 0;
 }
 
+// Kept out of walk_directory so that the recursion's frames stay small.
+static void report_unsafe_name(DiscExtraction* extraction, const char* name, size_t length) {
+    char shown[DISC_NAME_CAPACITY * 4];
+    show_name(shown, sizeof shown, name, length);
+    set_error(extraction->error, extraction->error_capacity, "the disc image holds an unsafe file name: %s",
+              shown);
+}
+
 // Converts a record's name to UTF-8 in out (DISC_NAME_CAPACITY bytes).
 // Returns the length; the text is also zero-terminated, but a Joliet U+0000
 // makes a zero byte inside it, so the length is what counts.
@@ -198,10 +206,7 @@ int walk_directory(DiscExtraction* extraction, uint32_t extent, uint32_t size, c
         }
         size_t name_length = convert_name(raw, n, extraction->volume->joliet, name);
         if (disc_name_is_unsafe(name, name_length)) {
-            char shown[DISC_NAME_CAPACITY * 4];
-            show_name(shown, sizeof shown, name, name_length);
-            set_error(extraction->error, extraction->error_capacity,
-                      "the disc image holds an unsafe file name: %s", shown);
+            report_unsafe_name(extraction, name, name_length);
             ok = 0;
             break;
         }
