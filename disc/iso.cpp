@@ -96,6 +96,9 @@ static void show_name(char* out, size_t capacity, const char* name, size_t lengt
 }
 
 // Kept out of walk_directory so that the recursion's frames stay small.
+#if defined(__GNUC__)
+__attribute__((noinline))
+#endif
 static void report_unsafe_name(DiscExtraction* extraction, const char* name, size_t length) {
     char shown[DISC_NAME_CAPACITY * 4];
     show_name(shown, sizeof shown, name, length);
