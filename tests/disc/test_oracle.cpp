@@ -23,4 +23,17 @@ TEST(DiscOracle, ExtractFixtures) {
     }
 }
 
+// xorriso's own cooked ISOs are not raw images.
+TEST(DiscOracle, CookedIsoRefused) {
+    const std::string fix = join(fixture_dir(), "disc");
+    for (const char* name : {"joliet.iso", "primary.iso"}) {
+        SCOPED_TRACE(name);
+        TempDir dir("cooked");
+        Extraction e = extract(join(fix, name), dir / "out");
+        EXPECT_EQ(e.ok, 0);
+        EXPECT_EQ(e.error, "the BIN is not a raw (MODE1/2352) disc image");
+        EXPECT_FALSE(exists(dir / "out"));
+    }
+}
+
 }  // namespace
