@@ -78,6 +78,13 @@ static wchar_t* wide_copy(const char* text) {
     return wide;
 }
 
+// The read-only attribute is refused outright: Windows enforces it even for
+// administrators, but Wine running as root would write through it.
+static int read_only(const wchar_t* path) {
+    DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+}
+
 int set_game_icon(const char* exe_path, const char* ico_path, char* error, size_t error_capacity) {
     uint64_t ico_size = 0;
     uint32_t count = 0;
@@ -87,7 +94,7 @@ int set_game_icon(const char* exe_path, const char* ico_path, char* error, size_
         return 0;
     }
     wchar_t* wide_exe = wide_copy(exe_path);
-    HANDLE update = wide_exe ? BeginUpdateResourceW(wide_exe, FALSE) : nullptr;
+    HANDLE update = wide_exe && !read_only(wide_exe) ? BeginUpdateResourceW(wide_exe, FALSE) : nullptr;
     free(wide_exe);
     if (!update) {
         free(ico);
@@ -122,10 +129,15 @@ int set_game_icon(const char* exe_path, const char* ico_path, char* error, size_
 #endif
 
 #ifdef _WIN32
-// Windows refuses to move onto a read-only or open file; nothing to check
-// beforehand, nothing to carry over.
+// Windows refuses to move onto an open file; the read-only attribute is
+// checked as for the system's update. No permissions to carry over.
 typedef int FileMode;
-static int exe_is_writable(const char*, FileMode*) { return 1; }
+static int exe_is_writable(const char* exe_path, FileMode*) {
+    wchar_t* wide = wide_copy(exe_path);
+    int writable = wide && !read_only(wide);
+    free(wide);
+    return writable;
+}
 static int keep_mode(const char*, FileMode) { return 1; }
 #else
 // The POSIX counterpart of opening the executable for a resource update:

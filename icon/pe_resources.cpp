@@ -25,7 +25,7 @@ enum {
     RES_SUBDIR = 0x80000000u,
     // A tree can share subdirectories, so its leaf count is not bounded by
     // its size; this keeps a hostile one from exhausting memory.
-    MAX_LEAVES = 1 << 20,
+    MAX_LEAVES = 1 << 18,
 };
 
 static uint16_t rd16(const unsigned char* p) { return (uint16_t)(p[0] | (p[1] << 8)); }

@@ -150,16 +150,16 @@ TEST(IconTransplant, ChecksTheIcoFileBeforeAndWhileWriting) {
     it::put32(exact, 14, size0 - 1);
     std::string beyond = one;
     it::put32(beyond, 14, size0 + 1);
-    std::string far = one;  // offset + size overflows 32 bits
-    it::put32(far, 14, 0xFFFFFFFFu);
-    it::put32(far, 18, 0xFFFFFFFFu);
+    std::string wraps = one;  // offset + size overflows 32 bits
+    it::put32(wraps, 14, 0xFFFFFFFFu);
+    it::put32(wraps, 18, 0xFFFFFFFFu);
     std::string none = one;
     it::put16(none, 4, 0);
     const Case cases[] = {
         {"one image", one, 1, ""},
         {"image ending exactly at the end", exact, 1, ""},
         {"image one byte beyond the end", beyond, 0, NOT_SET},
-        {"offset plus size beyond 32 bits", far, 0, NOT_SET},
+        {"offset plus size beyond 32 bits", wraps, 0, NOT_SET},
         {"three images announced in 53 bytes", three, 0, UNREADABLE},
         {"no images", none, 0, UNREADABLE},
         {"five bytes", one.substr(0, 5), 0, UNREADABLE},
@@ -309,9 +309,9 @@ TEST(IconTransplant, LeavesAnExecutableHeldOpenByAnotherProcessAlone) {
         kt::TempDir dir("icon");
         std::string exe = dir / "Boss Rally.exe";
         kt::write_file(exe, standin);
-        std::wstring line = L"\"" + std::wstring(it::test_program("icon_probe.exe").begin(),
-                                                  it::test_program("icon_probe.exe").end()) +
-                            L"\" hold \"" + std::wstring(exe.begin(), exe.end()) + L"\" 4000";
+        std::string probe = it::test_program("icon_probe.exe");
+        std::wstring line = L"\"" + std::wstring(probe.begin(), probe.end()) + L"\" hold \"" +
+                            std::wstring(exe.begin(), exe.end()) + L"\" 4000";
         STARTUPINFOW si = {};
         si.cb = sizeof si;
         PROCESS_INFORMATION pi = {};
