@@ -103,6 +103,9 @@ TEST(IconTransplant, WritesEveryImageAndTheGroupDirectoryAsWindowsReadsThem) {
             kt::TempDir dir("icon");
             std::string exe = dir / "Boss Rally.exe";
             kt::write_file(exe, standin);
+#ifndef _WIN32
+            ASSERT_EQ(chmod(exe.c_str(), 0750), 0);
+#endif
             char error[256] = "";
             ASSERT_EQ(impl.fn(exe.c_str(), it::icon_fixture(name).c_str(), error, sizeof error), 1) << error;
             EXPECT_STREQ(error, "");
@@ -121,6 +124,9 @@ TEST(IconTransplant, WritesEveryImageAndTheGroupDirectoryAsWindowsReadsThem) {
             ASSERT_EQ(find_resource_by_id(exe, 3, (int)ico.images.size(), &bytes), 1);
             EXPECT_TRUE(bytes == ico.images.back());
 #else
+            struct stat st;
+            ASSERT_EQ(stat(exe.c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, 0750u) << "the replacement keeps the permissions";
             std::set<std::string> listing = wrestool_listing(exe);
             EXPECT_EQ(listing.size(), ico.images.size() + 1);
             EXPECT_EQ(listing.count("--type=14 --name=1 --language=0 [type=group_icon size=" +
