@@ -10,6 +10,7 @@
 #include "icon/pe_resources.h"
 #include "support/test_support.h"
 
+using it::Ico;
 using it::put16;
 using it::put32;
 using it::u16;
@@ -91,6 +92,31 @@ std::string nm_output(const std::string& bytes) {
 }
 #endif
 
+// The stand-in recast as a 32-bit (PE32) image: the optional header's 64-bit
+// fields narrowed, the section table moved up to follow it. It does not
+// run, but its headers and sections are a valid PE32 image.
+std::string as_pe32(const std::string& plus) {
+    Pe p = layout(plus);
+    std::string o = plus.substr(p.opt, 240), n;
+    n += o.substr(0, 24);
+    n += std::string(4, '\0');   // BaseOfData
+    n += o.substr(24, 4);        // ImageBase, low half
+    n += o.substr(32, 40);       // alignments to DllCharacteristics
+    for (size_t at = 72; at < 104; at += 8) n += o.substr(at, 4);  // stack and heap sizes
+    n += o.substr(104, 8);       // LoaderFlags, NumberOfRvaAndSizes
+    n += o.substr(112, 128);     // data directories
+    put16(n, 0, 0x10B);
+    std::string out = plus;
+    put16(out, p.pe + 4, 0x14C);  // i386
+    put16(out, p.pe + 20, 224);
+    std::string table = plus.substr(p.sections, 40 * p.count);
+    out.replace(p.opt, 224, n);
+    out.replace(p.opt + 224, 40 * p.count, table);
+    out.replace(p.opt + 224 + 40 * p.count, 16, std::string(16, '\0'));
+    put32(out, p.opt + 64, pe_checksum((const unsigned char*)out.data(), out.size()));
+    return out;
+}
+
 }  // namespace
 
 TEST(PeResourceWriter, AddsAResourceSectionAndFixesTheHeaders) {
@@ -147,6 +173,33 @@ TEST(PeResourceWriter, CarriesTheOverlayAndWhatPointsIntoIt) {
 #ifndef _WIN32
     EXPECT_GT(nm_output(in).size(), 1000u);
 #endif
+}
+
+TEST(PeResourceWriter, WritesPe32ImagesToo) {
+    std::string in = as_pe32(it::standin_exe());
+    ASSERT_EQ(pe_count_resources((const unsigned char*)in.data(), in.size()), 0);
+    Ico ico = it::parse_ico(kt::read_file(it::icon_fixture("six.ico")));
+    std::vector<PeResourceUpdate> updates;
+    for (size_t k = 0; k < ico.images.size(); ++k)
+        updates.push_back({3, (uint16_t)(k + 1), 0, (const unsigned char*)ico.images[k].data(),
+                           (uint32_t)ico.images[k].size()});
+    updates.push_back({14, 1, 0, (const unsigned char*)ico.group.data(), (uint32_t)ico.group.size()});
+    Updated u = update(in, updates);
+    ASSERT_EQ(u.ok, 1);
+    size_t dirs = layout(in).opt + 96;
+    Pe q = layout(u.bytes);
+    EXPECT_EQ(u32(u.bytes, dirs + 16), u32(u.bytes, q.sections + 40 * (q.count - 1) + 12));
+    EXPECT_EQ(stored_checksum(u.bytes), computed_checksum(u.bytes));
+    for (size_t k = 0; k < ico.images.size(); ++k) EXPECT_TRUE(resource(u.bytes, 3, (uint16_t)(k + 1), 0) == ico.images[k]);
+    EXPECT_TRUE(resource(u.bytes, 14, 1, 0) == ico.group);
+    kt::TempDir dir("pe32");
+    std::string exe = dir / "pe32.exe";
+    kt::write_file(exe, u.bytes);
+    ResourceMap map;
+    ASSERT_TRUE(it::windows_view(exe, &map));
+    EXPECT_EQ(map.size(), 7u);
+    EXPECT_TRUE(map["14/1/0"] == ico.group);
+    EXPECT_TRUE(map["3/3/0"] == ico.images[2]);
 }
 
 TEST(PeResourceWriter, KeepsTheChecksumValidOrZero) {
@@ -243,6 +296,31 @@ TEST(PeResourceWriter, RefusesMalformedExecutablesCleanly) {
         put32(fan, leaf, u32(r, rs + 12));
         put32(fan, leaf + 4, 4);
         cases.push_back({"shared subdirectories fanning out", fan, 1});
+    }
+
+    {
+        // Two levels of 1100 entries share one directory: no leaf at all,
+        // but over a million entries to visit. Needs a bigger section.
+        std::string big = dir / "big.exe";
+        kt::write_file(big, s);
+        ASSERT_EQ(set_game_icon_own_writer(big.c_str(), it::icon_fixture("six.ico").c_str(), nullptr, 0), 1);
+        std::string fan = kt::read_file(big);
+        Pe b = layout(fan);
+        size_t brs = section(b, b.count - 1), broot = u32(fan, brs + 20);
+        const uint32_t n = 1100;
+        size_t level_size = 16 + 8 * n;
+        ASSERT_LT(2 * level_size + 16, u32(fan, brs + 16));
+        for (uint32_t level = 0; level < 2; ++level) {
+            size_t dir_at = broot + level * level_size;
+            fan.replace(dir_at, 16, std::string(16, '\0'));
+            put16(fan, dir_at + 14, n);
+            for (uint32_t e = 0; e < n; ++e) {
+                put32(fan, dir_at + 16 + 8 * e, e + 1);
+                put32(fan, dir_at + 20 + 8 * e, 0x80000000u | (uint32_t)((level + 1) * level_size));
+            }
+        }
+        fan.replace(broot + 2 * level_size, 16, std::string(16, '\0'));  // an empty language directory
+        cases.push_back({"shared subdirectories without leaves", fan, 1});
     }
 
     std::string data = "icon";
