@@ -193,7 +193,7 @@ int set_game_icon_own_writer(const char* exe_path, const char* ico_path, char* e
         if (!pe_update_resources(exe, (size_t)exe_size, updates, (size_t)count + 1, &patched, &patched_size)) break;
         if (!write_whole_file(part, patched, patched_size) || !keep_mode(part, mode) ||
             !move_replace(part, exe_path)) {
-            remove_tree(part);
+            if (!is_directory(part)) remove_tree(part);  // never someone's folder
             break;
         }
         done = 1;

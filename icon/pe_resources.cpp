@@ -507,7 +507,8 @@ int pe_update_resources(const unsigned char* image, size_t size, const PeResourc
         uint64_t overlay_at = raw_ptr + raw_size;
         uint64_t new_size = overlay_at + overlay;
         uint64_t image_size = align_up(section_rva + shape.total, L.section_align);
-        if (section_rva + shape.total > 0xFFFFFFFFu || image_size > 0xFFFFFFFFu || overlay_at > 0xFFFFFFFFu ||
+        // Every file offset in the headers is 32 bits wide.
+        if (section_rva + shape.total > 0xFFFFFFFFu || image_size > 0xFFFFFFFFu || new_size > 0xFFFFFFFFu ||
             new_size > (uint64_t)SIZE_MAX)
             break;
         int64_t shift = (int64_t)overlay_at - (int64_t)L.raw_end;
