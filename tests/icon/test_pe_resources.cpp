@@ -190,7 +190,8 @@ TEST(PeResourceWriter, WritesPe32ImagesToo) {
     Pe q = layout(u.bytes);
     EXPECT_EQ(u32(u.bytes, dirs + 16), u32(u.bytes, q.sections + 40 * (q.count - 1) + 12));
     EXPECT_EQ(stored_checksum(u.bytes), computed_checksum(u.bytes));
-    for (size_t k = 0; k < ico.images.size(); ++k) EXPECT_TRUE(resource(u.bytes, 3, (uint16_t)(k + 1), 0) == ico.images[k]);
+    for (size_t k = 0; k < ico.images.size(); ++k)
+        EXPECT_TRUE(resource(u.bytes, 3, (uint16_t)(k + 1), 0) == ico.images[k]);
     EXPECT_TRUE(resource(u.bytes, 14, 1, 0) == ico.group);
     kt::TempDir dir("pe32");
     std::string exe = dir / "pe32.exe";
@@ -272,7 +273,8 @@ TEST(PeResourceWriter, RefusesMalformedExecutablesCleanly) {
     cases.push_back({"subdirectory beyond the section", patch32(r, root_entry + 4, 0x80000000u | rsrc_raw), 1});
     cases.push_back({"data entry where a directory belongs", patch32(r, root_entry + 4, 16), 1});
     cases.push_back({"name string beyond the section", patch32(r, root_entry, 0x80000000u | (rsrc_raw - 1)), 1});
-    cases.push_back({"name string longer than the section", patch16(patch32(r, root_entry, 0x80000000u | 0x20), root + 0x20, 0xFFFF), 1});
+    cases.push_back({"name string longer than the section",
+                     patch16(patch32(r, root_entry, 0x80000000u | 0x20), root + 0x20, 0xFFFF), 1});
     cases.push_back({"data beyond the image", patch32(r, data_entry, 0xFFFFFFF0u), 1});
     cases.push_back({"data longer than its section", patch32(r, data_entry + 4, 0x7FFFFFFFu), 1});
     {
@@ -336,7 +338,8 @@ TEST(PeResourceWriter, RefusesMalformedExecutablesCleanly) {
         std::string target = dir / "damaged.exe";
         kt::write_file(target, c.image);
         char error[256] = "";
-        EXPECT_EQ(set_game_icon_own_writer(target.c_str(), it::icon_fixture("one.ico").c_str(), error, sizeof error), 0);
+        std::string ico = it::icon_fixture("one.ico");
+        EXPECT_EQ(set_game_icon_own_writer(target.c_str(), ico.c_str(), error, sizeof error), 0);
         EXPECT_STREQ(error, "cannot set the game's icon");
         EXPECT_TRUE(kt::read_file(target) == c.image);
         EXPECT_FALSE(kt::exists(target + ".part"));
