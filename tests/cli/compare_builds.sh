@@ -1,0 +1,90 @@
+#!/bin/sh
+# The same Boss Rally build from the native kelvorn-cli-testing and from the
+# Windows one under Wine, on the same fixture disc: the two build folders
+# must match file for file. Only "Boss Rally.exe" may differ in its bytes,
+# because the two resource writers lay the file out differently; its
+# resources must list alike and its icon resources must read back equal.
+#   compare_builds.sh WORKDIR NATIVE_PROGRAM WINDOWS_PROGRAM EMULATOR DISC_DIR
+# Exit 77 (skipped) when the native program has not been built.
+set -eu
+work=$1
+native=$2
+windows=$3
+emulator=$4
+disc=$5
+if [ ! -x "$native" ]; then
+    echo "skipped: build the native tree first ($native is missing)"
+    exit 77
+fi
+rm -rf "$work"
+mkdir -p "$work/native" "$work/windows"
+winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+
+status=0
+KELVORN_TEST_DIGESTS=$disc/digests.txt "$native" --bin "$disc/br.bin" --dest "$work/native" \
+    >"$work/native.out" 2>"$work/native.err" || status=$?
+[ $status -eq 0 ] || { echo "native build: exit $status"; cat "$work/native.err"; exit 1; }
+KELVORN_TEST_DIGESTS=$(winpath "$disc/digests.txt") "$emulator" "$windows" --bin "$(winpath "$disc/br.bin")" \
+    --dest "$(winpath "$work/windows")" >"$work/windows.out" 2>"$work/windows.err" || status=$?
+[ $status -eq 0 ] || { echo "Windows build: exit $status"; cat "$work/windows.err"; exit 1; }
+
+fail=0
+# The same lines, up to the last one, which names each build's folder.
+tr -d '\r' <"$work/windows.out" | sed '$d' >"$work/windows.lines"
+sed '$d' "$work/native.out" >"$work/native.lines"
+if ! cmp -s "$work/native.lines" "$work/windows.lines"; then
+    echo "the two builds printed different lines:"
+    diff "$work/native.lines" "$work/windows.lines" || true
+    fail=1
+fi
+
+a=$work/native/Boss\ Rally
+b=$work/windows/Boss\ Rally
+(cd "$a" && find . | sort) >"$work/native.files"
+(cd "$b" && find . | sort) >"$work/windows.files"
+if ! cmp -s "$work/native.files" "$work/windows.files"; then
+    echo "the build folders hold different entries:"
+    diff "$work/native.files" "$work/windows.files" || true
+    fail=1
+fi
+grep -qx './Boss Rally.exe' "$work/native.files" || { echo "no Boss Rally.exe"; fail=1; }
+grep -qx './music/cd/track13.flac' "$work/native.files" || { echo "no track13.flac"; fail=1; }
+if ! diff -r -x 'Boss Rally.exe' "$a" "$b" >"$work/content.diff"; then
+    echo "files differ:"
+    cat "$work/content.diff"
+    fail=1
+fi
+
+# The executable: resources listed alike (file offsets aside), and every
+# icon and icon group byte for byte.
+for side in native windows; do
+    exe=$work/$side/Boss\ Rally/Boss\ Rally.exe
+    wrestool -l "$exe" | sed 's/offset=0x[0-9a-f]* //; s/^.*\(--type=\)/\1/' | sort >"$work/$side.resources"
+    for type in 3 14; do
+        mkdir -p "$work/$side.res$type"
+        wrestool -x -R -t "$type" -o "$work/$side.res$type" "$exe"
+    done
+done
+if ! cmp -s "$work/native.resources" "$work/windows.resources"; then
+    echo "the executables' resources list differently:"
+    diff "$work/native.resources" "$work/windows.resources" || true
+    fail=1
+fi
+for type in 3 14; do
+    if [ -z "$(ls "$work/native.res$type")" ]; then
+        echo "no resources of type $type"
+        fail=1
+    elif ! diff -r "$work/native.res$type" "$work/windows.res$type"; then
+        echo "resources of type $type differ"
+        fail=1
+    fi
+done
+
+if [ $fail -ne 0 ]; then
+    echo "outputs kept in $work"
+    exit 1
+fi
+echo "native and Windows builds match: $(wc -l <"$work/native.files") entries;" \
+    "$(grep -c -- '--type=3 ' "$work/native.resources") icon images, $(grep -c -- '--type=14 ' "$work/native.resources") icon group(s)"
+cat "$work/native.resources"
+rm -rf "$work"
