@@ -23,7 +23,7 @@ int cli_stdout_is_terminal(void) { return isatty(STDOUT_FILENO); }
 
 int cli_terminal_columns(void) {
     struct winsize size;
-    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 20) return size.ws_col;
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
     return 80;
 }
 

@@ -58,7 +58,7 @@ int cli_terminal_columns(void) {
     CONSOLE_SCREEN_BUFFER_INFO info;
     if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) {
         int columns = info.srWindow.Right - info.srWindow.Left + 1;
-        if (columns > 20) return columns;
+        if (columns > 0) return columns;
     }
     return 80;
 }

@@ -3,13 +3,16 @@
 # back. The progress line must be redrawn in place (one line, never a
 # scroll of them), carry percent, status, elapsed time and time left, and a
 # check's line must make way for its verdict.
-#   terminal_bar.sh WORKDIR PROGRAM [EMULATOR]
+#   terminal_bar.sh WORKDIR PROGRAM [EMULATOR [DISC_DIR]]
+# With DISC_DIR (the fixture disc: br.bin, br.cue, digests.txt) a Boss
+# Rally build is watched too, and its line caught while it encodes.
 # With an emulator (Wine) the program gets Z:\ paths; KELVORN_WINEPREFIX
 # is handed on to it. The captured panes stay in WORKDIR.
 set -eu
 work=$1
 program=$2
 emulator=${3:-}
+disc=${4:-}
 rm -rf "$work"
 mkdir -p "$work"
 socket=kelvorn-bar-$$
@@ -30,7 +33,7 @@ printf 'FILE "big.bin" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n' >
 run() {
     name=$1
     shift
-    cmd="cd '$work' && KELVORN_TEST_DIGESTS='$(host "$work/digests.txt")'"
+    cmd="cd '$work' && KELVORN_TEST_DIGESTS='$(host "${digests:-$work/digests.txt}")'"
     [ -n "${KELVORN_WINEPREFIX:-}" ] && cmd="$cmd KELVORN_WINEPREFIX='$KELVORN_WINEPREFIX'"
     cmd="$cmd $emulator '$program'"
     for a in "$@"; do cmd="$cmd '$a'"; done
@@ -82,7 +85,29 @@ grep -q 'Checking' "$work/pane-check-done.txt" && fail "the check's line was not
 head -n 1 "$work/pane-check-done.txt" | grep -q '^big.bin$' || fail "the verdict does not start the pane"
 grep -q "^Your file's MD5  [0-9a-f]\{32\}  ✗ does not match$" "$work/pane-check-done.txt" || fail "no verdict line"
 
-for f in pane-tgr pane-check-running pane-check-done; do
+panes="pane-tgr pane-check-running pane-check-done"
+if [ -n "$disc" ]; then
+    # A Boss Rally build: caught while it encodes, with an estimate of the
+    # time left, then left at "Done".
+    digests=$disc/digests.txt
+    run disc --bin "$(host "$disc/br.bin")" --dest "$(host "$work/out")"
+    wait_for '%  Encoding the soundtrack: track [0-9]* .* elapsed, [0-9:]* left$' 600
+    pane >"$work/pane-disc-running.txt"
+    [ "$(grep -c '%  ' "$work/pane-disc-running.txt")" -eq 1 ] || fail "more than one progress line"
+    grep -Eq '^\[[#-]{20}\] +[0-9]+%  Encoding the soundtrack: track [0-9]+ +[0-9:]+ elapsed, [0-9]+:[0-9]{2} left$' \
+        "$work/pane-disc-running.txt" || fail "the progress line is not laid out as expected"
+    wait_for '^EXIT=' 3000
+    pane >"$work/pane-disc-done.txt"
+    grep -q '^EXIT=0$' "$work/pane-disc-done.txt" || fail "the Boss Rally build did not exit 0"
+    [ "$(grep -c '%  ' "$work/pane-disc-done.txt")" -eq 1 ] || fail "more than one progress line"
+    grep -Eq '^\[#{20}\] 100%  Done +[0-9:]+ elapsed, 0:00 left$' "$work/pane-disc-done.txt" ||
+        fail "the progress line does not end at Done"
+    grep -q '^Boss Rally is ready in ' "$work/pane-disc-done.txt" || fail "no closing line"
+    panes="$panes pane-disc-running pane-disc-done"
+    rm -rf "$work/out/Boss Rally"
+fi
+
+for f in $panes; do
     echo "--- $f"
     sed -e '/^$/d' "$work/$f.txt"
 done
