@@ -16,6 +16,14 @@
 #include <windows.h>
 #include <knownfolders.h>
 #include <shlobj.h>
+#else
+#include <dirent.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
 #endif
 
 namespace {
@@ -351,5 +359,53 @@ TEST(CliBuild, FailedBuildExitsOne) {
     EXPECT_EQ(r.err, "kelvorn-cli: cannot make the folder " + below + "\n");
     EXPECT_EQ(r.out, verdict("rom.z64", kt::md5_hex_of(in.rom), true));
 }
+
+#ifndef _WIN32
+// 1 when the process holds path open.
+bool holds_open(long long pid, const std::string& path) {
+    std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+    DIR* dir = opendir(fds.c_str());
+    if (!dir) return false;
+    bool found = false;
+    while (dirent* e = readdir(dir)) {
+        char target[4096];
+        ssize_t n = readlink((fds + "/" + e->d_name).c_str(), target, sizeof target - 1);
+        if (n > 0 && std::string(target, (size_t)n) == path) found = true;
+    }
+    closedir(dir);
+    return found;
+}
+
+// Ctrl+C while a big disc image is being checked stops the run with 130
+// before anything is written.
+TEST(CliSignal, SigintDuringTheCheck) {
+    kt::TempDir in("cli-sig");
+    std::string bin = in / "big.bin";
+    {
+        FILE* f = fopen(bin.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        ASSERT_EQ(ftruncate(fileno(f), (off_t)16 << 30), 0);  // sparse: read in full, stored in nothing
+        fclose(f);
+    }
+    kt::write_file(in / "big.cue", "FILE \"big.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n");
+    std::string dest = in / "games";
+    kt::TempDir out("cli-out");
+    kcli::Child child;
+    ASSERT_TRUE(kcli::start_cli(testing_cli(), {"--bin", bin, "--dest", dest}, out.path, &child));
+    // The handler is in place before the image is opened for its digest.
+    bool reading = false;
+    for (int i = 0; i < 3000 && !(reading = holds_open(child.id, bin)); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    kill((pid_t)child.id, SIGINT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    kill((pid_t)child.id, SIGINT);
+    kcli::CliResult r = kcli::finish_cli(child);
+    ASSERT_TRUE(reading);
+    EXPECT_EQ(r.code, 130) << r.err;
+    EXPECT_EQ(r.out, "");  // no verdict for a check that did not finish
+    EXPECT_EQ(r.err, "kelvorn-cli: cancelled; nothing was written\n");
+    EXPECT_FALSE(kt::exists(dest));
+}
+#endif
 
 }  // namespace
