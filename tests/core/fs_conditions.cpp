@@ -116,9 +116,11 @@ LinkKind make_folder_link(const std::string& link, const std::string& target) {
     if (make_junction(link, target) && is_folder_link(link)) return LINK_REMOVABLE;
     if (running_under_wine()) {
         std::string ul = unix_path_of(link), ut = unix_path_of(target);
-        if (!ul.empty() && !ut.empty() && run_unix("Z:\\bin\\ln -s \"" + ut + "\" \"" + ul + "\"") &&
-            is_folder_link(link))
-            return LINK_WINE_UNIX;
+        if (!ul.empty() && !ut.empty() && run_unix("Z:\\bin\\ln -s \"" + ut + "\" \"" + ul + "\"")) {
+            // Wine does not wait for a Unix process: poll for its result.
+            for (int i = 0; i < 500 && !is_folder_link(link); ++i) Sleep(10);
+            if (is_folder_link(link)) return LINK_WINE_UNIX;
+        }
     }
     return LINK_NONE;
 }
@@ -126,7 +128,9 @@ LinkKind make_folder_link(const std::string& link, const std::string& target) {
 void remove_link(const std::string& link, LinkKind kind) {
     if (kind == LINK_WINE_UNIX) {
         std::string ul = unix_path_of(link);
-        if (!ul.empty()) run_unix("Z:\\bin\\rm -f \"" + ul + "\"");
+        if (!ul.empty() && run_unix("Z:\\bin\\rm -f \"" + ul + "\""))
+            for (int i = 0; i < 500 && GetFileAttributesW(widen(link).c_str()) != INVALID_FILE_ATTRIBUTES; ++i)
+                Sleep(10);
     } else if (kind == LINK_REMOVABLE) {
         RemoveDirectoryW(widen(link).c_str());
     }
