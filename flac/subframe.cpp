@@ -11,6 +11,10 @@
 
 #include <string.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 enum { MAX_PARTITION_ORDER = 8, MAX_RICE = 14, RICE_SLOTS = MAX_RICE + 1 };
@@ -20,16 +24,15 @@ inline uint32_t fold(int32_t e) { return ((uint32_t)e << 1) ^ (uint32_t)(e >> 31
 inline int floor_log2(uint64_t v) { return 63 - __builtin_clzll(v); }
 
 // Smallest e in 0..13 with n * 2^(e+1) >= sum, else 14. n >= 1.
-// n * 2^(e+1) < 2^(log2 n + 1 + e + 1), so no e below log2(sum) - log2(n) - 1
-// can qualify; the search starts there.
+// With a = log2(sum) and b = log2(n) rounded down, n * 2^(e+1) < 2^(b+e+2)
+// rules out every e below a - b - 1, and e = a - b qualifies, so only
+// a - b - 1 needs testing.
 inline unsigned rice_estimate(uint64_t n, uint64_t sum) {
-    int e = 0;
-    if (sum > 2 * n) {
-        e = floor_log2(sum) - floor_log2(n) - 1;
-        if (e < 0) e = 0;
-        if (e > MAX_RICE) return MAX_RICE;
-    }
-    while (e < MAX_RICE && (n << (e + 1)) < sum) ++e;
+    if (sum <= 2 * n) return 0;
+    int e = floor_log2(sum) - floor_log2(n) - 1;
+    if (e < 0) e = 0;
+    if (e >= MAX_RICE) return MAX_RICE;
+    e += (n << (e + 1)) < sum;
     return (unsigned)e;
 }
 
@@ -62,7 +65,30 @@ void compute_residuals(const int32_t* x, uint32_t count, uint32_t k, uint32_t* u
 // (folded residuals of 17-bit samples are below 2^22), then widen.
 void shifted_sums(const uint32_t* u, uint32_t parts, uint32_t size, unsigned c, uint64_t* sums) {
     if (size == 16) {
-        for (uint32_t j = 0; j < parts; ++j) {
+        uint32_t j = 0;
+#if defined(__SSE2__)
+        // Four partitions per step: four vectors of partial sums, then a
+        // transposing add gives the four totals in one vector.
+        const __m128i shift = _mm_cvtsi32_si128((int)c);
+        const __m128i zero = _mm_setzero_si128();
+        for (; j + 4 <= parts; j += 4) {
+            const __m128i* p = (const __m128i*)(u + 16 * j);
+            __m128i row[4];
+            for (int r = 0; r < 4; ++r) {
+                const __m128i a = _mm_add_epi32(_mm_srl_epi32(_mm_loadu_si128(p + 4 * r), shift),
+                                                _mm_srl_epi32(_mm_loadu_si128(p + 4 * r + 1), shift));
+                const __m128i b = _mm_add_epi32(_mm_srl_epi32(_mm_loadu_si128(p + 4 * r + 2), shift),
+                                                _mm_srl_epi32(_mm_loadu_si128(p + 4 * r + 3), shift));
+                row[r] = _mm_add_epi32(a, b);
+            }
+            const __m128i t01 = _mm_add_epi32(_mm_unpacklo_epi32(row[0], row[1]), _mm_unpackhi_epi32(row[0], row[1]));
+            const __m128i t23 = _mm_add_epi32(_mm_unpacklo_epi32(row[2], row[3]), _mm_unpackhi_epi32(row[2], row[3]));
+            const __m128i total = _mm_add_epi32(_mm_unpacklo_epi64(t01, t23), _mm_unpackhi_epi64(t01, t23));
+            _mm_storeu_si128((__m128i*)(sums + j), _mm_unpacklo_epi32(total, zero));
+            _mm_storeu_si128((__m128i*)(sums + j + 2), _mm_unpackhi_epi32(total, zero));
+        }
+#endif
+        for (; j < parts; ++j) {
             const uint32_t* p = u + 16 * j;
             uint32_t s = 0;
             for (int i = 0; i < 16; ++i) s += p[i] >> c;
@@ -86,27 +112,54 @@ void shifted_sums(const uint32_t* u, uint32_t parts, uint32_t size, unsigned c, 
     }
 }
 
-// Best partitioned Rice coding of trial->residuals for predictor order k:
-// fills trial->partition_order and trial->rice_params, returns its bits
-// (6 + per partition 4 + the partition's bits).
-uint64_t best_partitioning(SubframeChoice* trial, uint32_t count, uint32_t k) {
+// One predictor order's residuals before the exact count: the finest
+// partition order allowed, the plain sums of every partition at every level
+// (level p at offset 2^p - 1), and a lower bound of the order's cost.
+struct OrderSurvey {
+    unsigned top;
+    uint64_t bound;
+    uint64_t sums[2 * FLAC_MAX_PARTITIONS - 1];
+};
+
+void survey_order(const uint32_t* u, uint32_t count, uint32_t k, uint32_t bits, OrderSurvey* s) {
     // Finest partition order allowed: count divisible by 2^p and partitions
     // longer than k, for p and every smaller order.
     unsigned top = 0;
     while (top < MAX_PARTITION_ORDER && (count & ((2u << top) - 1)) == 0 && (count >> (top + 1)) > k) ++top;
+    s->top = top;
+    const uint32_t fine_parts = 1u << top, fine_size = count >> top;
+    uint64_t* fine = s->sums + fine_parts - 1;
+    shifted_sums(u, fine_parts, fine_size, 0, fine);
 
+    // Since u >> c >= (u - 2^c + 1) / 2^c, n residuals summing to sum take
+    // at least n * c + (sum + n) / 2^c bits with parameter c; over real c
+    // that is smallest at the c the estimate finds for sum + n. A coarser
+    // partition pays at least what its finest parts would, and every
+    // partitioning pays 6 bits plus 4 per partition, at least one.
+    uint64_t bound = 8 + (uint64_t)k * bits + 6 + 4;
+    for (uint32_t j = 0; j < fine_parts; ++j) {
+        const uint64_t n = j == 0 ? fine_size - k : fine_size;
+        const uint64_t spread = fine[j] + n;
+        const unsigned c = rice_estimate(n, spread);
+        bound += n * c + (spread >> c);
+    }
+    s->bound = bound;
+    for (int p = (int)top - 1; p >= 0; --p) {
+        uint64_t* level = s->sums + (1u << p) - 1;
+        const uint64_t* finer = s->sums + (2u << p) - 1;
+        for (uint32_t j = 0; j < (1u << p); ++j) level[j] = finer[2 * j] + finer[2 * j + 1];
+    }
+}
+
+// Best partitioned Rice coding of trial->residuals for predictor order k
+// (surveyed in s): fills trial->partition_order and trial->rice_params,
+// returns its bits (6 + per partition 4 + the partition's bits).
+uint64_t best_partitioning(SubframeChoice* trial, uint32_t count, uint32_t k, const OrderSurvey* s) {
+    const unsigned top = s->top;
     const uint32_t* u = trial->residuals;
     const uint32_t fine_parts = 1u << top;
     const uint32_t fine_size = count >> top;
-
-    // Plain sums at every level: level p starts at offset (1 << p) - 1.
-    uint64_t sums[2 * FLAC_MAX_PARTITIONS - 1];
-    shifted_sums(u, fine_parts, fine_size, 0, sums + fine_parts - 1);
-    for (int p = (int)top - 1; p >= 0; --p) {
-        uint64_t* level = sums + (1u << p) - 1;
-        const uint64_t* finer = sums + (2u << p) - 1;
-        for (uint32_t j = 0; j < (1u << p); ++j) level[j] = finer[2 * j] + finer[2 * j + 1];
-    }
+    const uint64_t* sums = s->sums;
 
     // Estimates everywhere, and the span of parameters any of them tries.
     uint8_t estimate[2 * FLAC_MAX_PARTITIONS - 1];
@@ -114,10 +167,10 @@ uint64_t best_partitioning(SubframeChoice* trial, uint32_t count, uint32_t k) {
     for (unsigned p = 0; p <= top; ++p) {
         const uint32_t parts = 1u << p, size = count >> p;
         for (uint32_t j = 0; j < parts; ++j) {
-            uint32_t n = j == 0 ? size - k : size;
-            unsigned e = rice_estimate(n, sums[parts - 1 + j]);
+            const uint32_t n = j == 0 ? size - k : size;
+            const unsigned e = rice_estimate(n, sums[parts - 1 + j]);
             estimate[parts - 1 + j] = (uint8_t)e;
-            unsigned lo = e == 0 ? 0 : e - 1, hi = e == MAX_RICE ? (unsigned)MAX_RICE : e + 1;
+            const unsigned lo = e == 0 ? 0 : e - 1, hi = e == MAX_RICE ? (unsigned)MAX_RICE : e + 1;
             if (lo < lowest) lowest = lo;
             if (hi > highest) highest = hi;
         }
@@ -249,11 +302,35 @@ void choose_subframe(const int32_t* samples, uint32_t count, uint32_t bits, Subf
     out->kind = SUBFRAME_VERBATIM;
     out->cost_bits = (uint64_t)count * bits + 8;
 
+    // Every order's residuals are surveyed first; the exact count then runs
+    // in order of the lower bounds and stops once a bound exceeds the best
+    // cost, which no skipped order could then beat or tie. Ties keep the
+    // sequential rule: verbatim first, then the lower order.
     const uint32_t orders = count < 5 ? count : 5;
+    OrderSurvey survey[5];
     for (uint32_t k = 0; k < orders; ++k) {
         compute_residuals(samples, count, k, trial->residuals);
-        const uint64_t cost = 8 + (uint64_t)k * bits + best_partitioning(trial, count, k);
-        if (cost < out->cost_bits) {
+        survey_order(trial->residuals, count, k, bits, &survey[k]);
+    }
+    uint32_t by_bound[5];
+    for (uint32_t k = 0; k < orders; ++k) {
+        uint32_t at = k;
+        while (at > 0 && survey[by_bound[at - 1]].bound > survey[k].bound) {
+            by_bound[at] = by_bound[at - 1];
+            --at;
+        }
+        by_bound[at] = k;
+    }
+    uint32_t in_trial = orders - 1;
+    for (uint32_t at = 0; at < orders; ++at) {
+        const uint32_t k = by_bound[at];
+        if (survey[k].bound > out->cost_bits) break;
+        if (k != in_trial) {
+            compute_residuals(samples, count, k, trial->residuals);
+            in_trial = k;
+        }
+        const uint64_t cost = 8 + (uint64_t)k * bits + best_partitioning(trial, count, k, &survey[k]);
+        if (cost < out->cost_bits || (cost == out->cost_bits && out->kind == SUBFRAME_FIXED && k < out->order)) {
             out->kind = SUBFRAME_FIXED;
             out->order = k;
             out->partition_order = trial->partition_order;

@@ -48,7 +48,7 @@ std::vector<Block> synthetic_blocks() {
         for (uint32_t i = 0; i < n; ++i) b.x[i] = f(i);
         blocks.push_back(b);
     };
-    const uint32_t sizes[] = {1, 2, 3, 4, 5, 6, 7, 16, 17, 31, 100, 588, 1000, 4092, 4095, 4096};
+    const uint32_t sizes[] = {1, 2, 3, 4, 5, 6, 7, 16, 17, 31, 32, 64, 100, 588, 1000, 2048, 4092, 4095, 4096};
     for (uint32_t n : sizes) {
         for (uint32_t bits : {16u, 17u}) {
             const int32_t top = (1 << (bits - 1)) - 1, bottom = -(1 << (bits - 1));
