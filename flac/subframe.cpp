@@ -112,6 +112,26 @@ void shifted_sums(const uint32_t* u, uint32_t parts, uint32_t size, unsigned c, 
     }
 }
 
+// Fills the levels above the finest of a partition tree: level p (2^p
+// nodes at offset 2^p - 1) holds the sums of the pairs below it.
+void build_tree(uint64_t* tree, unsigned top) {
+    for (int p = (int)top - 1; p >= 0; --p) {
+        const uint32_t m = 1u << p;
+        uint64_t* level = tree + m - 1;
+        const uint64_t* finer = tree + 2 * m - 1;
+        uint32_t j = 0;
+#if defined(__SSE2__)
+        for (; j + 2 <= m; j += 2) {
+            const __m128i a = _mm_loadu_si128((const __m128i*)(finer + 2 * j));
+            const __m128i b = _mm_loadu_si128((const __m128i*)(finer + 2 * j + 2));
+            _mm_storeu_si128((__m128i*)(level + j),
+                             _mm_add_epi64(_mm_unpacklo_epi64(a, b), _mm_unpackhi_epi64(a, b)));
+        }
+#endif
+        for (; j < m; ++j) level[j] = finer[2 * j] + finer[2 * j + 1];
+    }
+}
+
 // One predictor order's residuals before the exact count: the finest
 // partition order allowed, the plain sums of every partition at every level
 // (level p at offset 2^p - 1), and a lower bound of the order's cost.
@@ -144,11 +164,7 @@ void survey_order(const uint32_t* u, uint32_t count, uint32_t k, uint32_t bits, 
         bound += n * c + (spread >> c);
     }
     s->bound = bound;
-    for (int p = (int)top - 1; p >= 0; --p) {
-        uint64_t* level = s->sums + (1u << p) - 1;
-        const uint64_t* finer = s->sums + (2u << p) - 1;
-        for (uint32_t j = 0; j < (1u << p); ++j) level[j] = finer[2 * j] + finer[2 * j + 1];
-    }
+    build_tree(s->sums, top);
 }
 
 // Best partitioned Rice coding of trial->residuals for predictor order k
@@ -187,11 +203,7 @@ uint64_t best_partitioning(SubframeChoice* trial, uint32_t count, uint32_t k, co
             memcpy(tree + fine_parts - 1, sums + fine_parts - 1, fine_parts * sizeof(uint64_t));
         else
             shifted_sums(u, fine_parts, fine_size, c, tree + fine_parts - 1);
-        for (int p = (int)top - 1; p >= 0; --p) {
-            uint64_t* level = tree + (1u << p) - 1;
-            const uint64_t* finer = tree + (2u << p) - 1;
-            for (uint32_t j = 0; j < (1u << p); ++j) level[j] = finer[2 * j] + finer[2 * j + 1];
-        }
+        build_tree(tree, top);
     }
 
     // Cost of each partition order; the lowest order wins a tie, so walk
