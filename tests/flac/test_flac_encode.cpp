@@ -342,16 +342,47 @@ TEST(FlacEncode, FailuresLeaveNoFiles) {
     }
 }
 
-TEST(FlacEncode, ReplacesAnEarlierFileOnSuccess) {
+TEST(FlacEncode, FinalPaths) {
+    // A UTF-8 folder and file name; an earlier file there is replaced.
     kt::TempDir dir("flac");
-    const std::string out = dir / "out.flac";
+    const std::string folder = dir / "M\xC3\xBAsica \xE2\x99\xAA";
+    kt::make_dirs(folder);
+    const std::string out = kt::join(folder, "pi\xC3\xB1" "a.flac");
     kt::write_file(out, std::string("earlier"));
     Pcm pcm = tone(5000, 3);
-    Encoded e = encode(dir, pcm, 5000);
-    ASSERT_EQ(e.result, 1) << e.error;
+    const std::string in = dir / "in.raw";
+    kt::write_file(in, pcm);
+    FILE* source = open_utf8(in.c_str(), "rb");
+    ASSERT_TRUE(source);
+    char error[256] = "";
+    ASSERT_EQ(encode_track_flac(source, 5000, out.c_str(), nullptr, 0, 0, 1, nullptr, error, sizeof error), 1) << error;
+    fclose(source);
     ref::Stream s;
-    EXPECT_EQ(ref::read_stream(e.file, &s), "");
+    EXPECT_EQ(ref::read_stream(kt::read_file(out), &s), "");
+    EXPECT_TRUE(s.pcm == pcm);
     EXPECT_FALSE(kt::exists(out + ".part"));
+
+    // A path so long that "<path>.part" would be cut back to the path itself
+    // is refused before anything is opened.
+    std::string long_path = dir.path;
+    while (long_path.size() < 2099 - 200) long_path = kt::join(long_path, std::string(150, 'd'));
+    long_path = kt::join(long_path, "");
+    long_path += std::string(2099 - long_path.size(), 'f');
+    ASSERT_EQ(long_path.size(), 2099u);
+#ifndef _WIN32
+    kt::make_dirs(long_path.substr(0, long_path.rfind('/')));
+    kt::write_file(long_path, std::string("earlier"));
+    ASSERT_EQ(kt::read_file(long_path), "earlier");
+#endif
+    source = open_utf8(in.c_str(), "rb");
+    ASSERT_TRUE(source);
+    std::vector<char> message(4096);
+    EXPECT_EQ(encode_track_flac(source, 5000, long_path.c_str(), nullptr, 0, 0, 1, nullptr, message.data(), message.size()), 0);
+    fclose(source);
+    EXPECT_EQ(std::string(message.data()), "cannot write " + long_path);
+#ifndef _WIN32
+    EXPECT_TRUE(kt::read_file(long_path) == "earlier") << "the earlier file was overwritten";
+#endif
 }
 
 TEST(FlacEncode, ReadsOnlyTheTrack) {
