@@ -2,11 +2,14 @@
 //
 // Cost model, for a partition of n folded residuals u coded with Rice
 // parameter c: n * (c + 1) + sum(u >> c) bits. The analysis never writes
-// anything; it counts. To stay fast it works per predictor order on the
-// finest allowed partitioning: the sums of u >> c are taken once over the
-// finest partitions, for every c that any partition at any order needs, and
-// coarser partitions add up their two halves. The outcome is the same as
-// recounting every partition of every order.
+// anything; it counts, and gives exactly the choice that recounting every
+// partition of every order would give, faster:
+//  - every order's residual sums are surveyed first, with a lower bound of
+//    its cost; orders are then counted exactly in order of their bounds,
+//    and once a bound exceeds the best cost found the rest are skipped;
+//  - for a counted order, sums of u >> c are taken once over the finest
+//    partitions, for every c any partition at any level tries, and coarser
+//    partitions add up their two halves.
 #include "flac/subframe.h"
 
 #include <string.h>
@@ -192,7 +195,7 @@ uint64_t best_partitioning(SubframeChoice* trial, uint32_t count, uint32_t k, co
         }
     }
 
-    // bits_at[c][node]: sum of u >> c over every partition of every level,
+    // shifted[c][node]: sum of u >> c over every partition of every level,
     // for the parameters in [lowest, highest].
     static_assert(sizeof(uint64_t) * RICE_SLOTS * (2 * FLAC_MAX_PARTITIONS - 1) < 64 * 1024,
                   "analysis scratch stays small");
