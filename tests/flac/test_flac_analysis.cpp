@@ -70,6 +70,13 @@ std::vector<Block> synthetic_blocks() {
             add("saw" + tag, n, bits, [&](uint32_t i) { return (int32_t)((i * 977) % 65536) - 32768; });
         }
     }
+    // Short blocks of tiny values: many equal costs between orders, and
+    // between fixed and verbatim, so every tie rule gets exercised.
+    uint32_t seed = 12345;
+    for (int b = 0; b < 600; ++b) {
+        const uint32_t n = 2 + lcg(seed) % 40, spread = 1 + lcg(seed) % 6, bits = 16 + (b & 1);
+        add("tiny/" + std::to_string(b), n, bits, [&](uint32_t) { return (int32_t)(lcg(seed) % spread) - (int32_t)spread / 2; });
+    }
     return blocks;
 }
 
