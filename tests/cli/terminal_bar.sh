@@ -91,7 +91,8 @@ if [ -n "$disc" ]; then
     # time left, then left at "Done".
     digests=$disc/digests.txt
     run disc --bin "$(host "$disc/br.bin")" --dest "$(host "$work/out")"
-    wait_for '%  Encoding the soundtrack: track [0-9]* .* elapsed, [0-9:]* left$' 600
+    # Some tracks in, so that the estimate has something to go on.
+    wait_for '%  Encoding the soundtrack: track \([5-9]\|1[0-3]\) .* elapsed, [0-9:]* left$' 600
     pane >"$work/pane-disc-running.txt"
     [ "$(grep -c '%  ' "$work/pane-disc-running.txt")" -eq 1 ] || fail "more than one progress line"
     grep -Eq '^\[[#-]{20}\] +[0-9]+%  Encoding the soundtrack: track [0-9]+ +[0-9:]+ elapsed, [0-9]+:[0-9]{2} left$' \
