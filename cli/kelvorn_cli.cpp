@@ -155,6 +155,14 @@ static void format_duration(double seconds, char* out, size_t capacity) {
     else snprintf(out, capacity, "%ld:%02ld", s / 60, s % 60);
 }
 
+// The terminal's width for the bar, less two columns: the terminal echoes
+// Ctrl+C as "^C" at the cursor, which then stays on the bar's line.
+static int bar_columns(void) {
+    int columns = cli_terminal_columns() - 2;
+    if (columns > CLI_BAR_MAX_COLUMNS) columns = CLI_BAR_MAX_COLUMNS;
+    return columns;
+}
+
 static void draw_bar(double now) {
     double elapsed = now - view.started;
     char spent[32], left[32];
@@ -166,9 +174,8 @@ static void draw_bar(double now) {
         snprintf(left, sizeof left, "0:00");
     else
         snprintf(left, sizeof left, "--:--");
-    int columns = cli_terminal_columns();
-    if (columns > CLI_BAR_MAX_COLUMNS) columns = CLI_BAR_MAX_COLUMNS;
     char line[CLI_BAR_MAX_COLUMNS * 4 + 8];
+    int columns = bar_columns();
     cli_format_bar(line, sizeof line, columns, view.fraction, view.status, spent, left);
     say("\r%s", line);
     view.drawn = 1;
@@ -206,9 +213,8 @@ static void on_progress(uint64_t user, double fraction, const char* status) {
 static void end_view(int erase) {
     if (view.terminal && view.drawn) {
         if (erase) {
-            int columns = cli_terminal_columns();
-            if (columns > CLI_BAR_MAX_COLUMNS) columns = CLI_BAR_MAX_COLUMNS;
-            say("\r%*s\r", columns - 1, "");
+            int columns = bar_columns();
+            if (columns > 1) say("\r%*s\r", columns - 1, "");
         } else {
             say("\n");
         }
@@ -238,7 +244,8 @@ static int check_input(InputKind kind, const char* path) {
         snprintf(status, sizeof status, "Checking %s", file_name_of(path));
         begin_view(status);
         check_disc_image(path, &check, view.terminal ? on_progress : nullptr, 0, &interrupted);
-        end_view(1);
+        // A stopped check leaves its line (and the "^C" after it) standing.
+        end_view(!interrupted);
         break;
     }
     case INPUT_CUE: check_cue_sheet(path, &check); break;

@@ -70,7 +70,7 @@ static HANDLE inheritable_file(const std::string& path) {
 #endif
 
 bool start_cli(const std::string& program, const std::vector<std::string>& args, const std::string& out_dir,
-               Child* child) {
+               Child* child, bool own_group) {
     child->out_path = kt::join(out_dir, "stdout.txt");
     child->err_path = kt::join(out_dir, "stderr.txt");
 #ifdef _WIN32
@@ -88,15 +88,18 @@ bool start_cli(const std::string& program, const std::vector<std::string>& args,
     si.hStdOutput = out;
     si.hStdError = err;
     PROCESS_INFORMATION pi = {};
-    BOOL started = CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    BOOL started = CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE,
+                                  own_group ? CREATE_NEW_PROCESS_GROUP : 0, nullptr, nullptr, &si, &pi);
     CloseHandle(out);
     CloseHandle(err);
     CloseHandle(in);
     if (!started) return false;
     CloseHandle(pi.hThread);
     child->id = (long long)(intptr_t)pi.hProcess;
+    child->process_id = pi.dwProcessId;
     return true;
 #else
+    (void)own_group;
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -115,6 +118,7 @@ bool start_cli(const std::string& program, const std::vector<std::string>& args,
         _exit(127);
     }
     child->id = pid;
+    child->process_id = (unsigned long)pid;
     return true;
 #endif
 }

@@ -2,7 +2,9 @@
 # kelvorn-cli on a real terminal: runs it in a tmux pane and reads the pane
 # back. The progress line must be redrawn in place (one line, never a
 # scroll of them), carry percent, status, elapsed time and time left, and a
-# check's line must make way for its verdict.
+# check's line must make way for its verdict. Ctrl+C, typed into the pane
+# twice, stops the run with 130: SIGINT natively, the console's control
+# handler under Wine.
 #   terminal_bar.sh WORKDIR PROGRAM [EMULATOR [DISC_DIR]]
 # With DISC_DIR (the fixture disc: br.bin, br.cue, digests.txt) a Boss
 # Rally build is watched too, and its line caught while it encodes.
@@ -33,12 +35,13 @@ printf 'FILE "big.bin" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n' >
 run() {
     name=$1
     shift
-    cmd="cd '$work' && KELVORN_TEST_DIGESTS='$(host "${digests:-$work/digests.txt}")'"
+    # The pane's shell outlives a Ctrl+C meant for the program.
+    cmd="trap : INT; cd '$work' && KELVORN_TEST_DIGESTS='$(host "${digests:-$work/digests.txt}")'"
     [ -n "${KELVORN_WINEPREFIX:-}" ] && cmd="$cmd KELVORN_WINEPREFIX='$KELVORN_WINEPREFIX'"
     cmd="$cmd $emulator '$program'"
     for a in "$@"; do cmd="$cmd '$a'"; done
     session=$name
-    tmux -L "$socket" new-session -d -s "$name" -x 100 -y 16 "$cmd; echo EXIT=\$?; sleep 600"
+    tmux -L "$socket" new-session -d -s "$name" -x 100 -y 16 "$cmd; echo EXIT=\$?; while :; do sleep 600; done"
 }
 pane() { tmux -L "$socket" capture-pane -p -t "$session"; }
 # wait_for PATTERN SECONDS: polls the pane every 0.1 s.
@@ -85,7 +88,27 @@ grep -q 'Checking' "$work/pane-check-done.txt" && fail "the check's line was not
 head -n 1 "$work/pane-check-done.txt" | grep -q '^big.bin$' || fail "the verdict does not start the pane"
 grep -q "^Your file's MD5  [0-9a-f]\{32\}  ✗ does not match$" "$work/pane-check-done.txt" || fail "no verdict line"
 
-panes="pane-tgr pane-check-running pane-check-done"
+# ctrl_c: Ctrl+C twice, as a user would press it.
+ctrl_c() {
+    tmux -L "$socket" send-keys -t "$session" C-c
+    sleep 0.05
+    tmux -L "$socket" send-keys -t "$session" C-c
+}
+
+# Ctrl+C while a (sparse, 16 GiB) disc image is checked: nothing written.
+truncate -s 16G "$work/huge.bin"
+sed 's/big.bin/huge.bin/' "$work/big.cue" >"$work/huge.cue"
+run interrupt --bin "$(host "$work/huge.bin")" --dest "$(host "$work/out-interrupt")"
+wait_for '%  Checking huge.bin ' 120
+ctrl_c
+wait_for '^EXIT=' 120
+pane >"$work/pane-check-interrupted.txt"
+grep -q '^EXIT=130$' "$work/pane-check-interrupted.txt" || fail "Ctrl+C did not give exit 130"
+grep -q '^kelvorn-cli: cancelled; nothing was written$' "$work/pane-check-interrupted.txt" || fail "no message"
+[ ! -e "$work/out-interrupt" ] || fail "the destination was made"
+rm -f "$work/huge.bin"
+
+panes="pane-tgr pane-check-running pane-check-done pane-check-interrupted"
 if [ -n "$disc" ]; then
     # A Boss Rally build: caught while it encodes, with an estimate of the
     # time left, then left at "Done".
@@ -105,6 +128,22 @@ if [ -n "$disc" ]; then
         fail "the progress line does not end at Done"
     grep -q '^Boss Rally is ready in ' "$work/pane-disc-done.txt" || fail "no closing line"
     panes="$panes pane-disc-running pane-disc-done"
+
+    # Ctrl+C while a new build encodes over that one (--replace): exit 130,
+    # no staging folder, the earlier build as it was.
+    listing() { (cd "$work/out/Boss Rally" && find . -type f -exec md5sum {} + | sort); }
+    listing >"$work/earlier-before.txt"
+    run disc-interrupt --bin "$(host "$disc/br.bin")" --dest "$(host "$work/out")" --replace
+    wait_for '%  Encoding the soundtrack: track 3 ' 600
+    ctrl_c
+    wait_for '^EXIT=' 600
+    pane >"$work/pane-disc-interrupted.txt"
+    grep -q '^EXIT=130$' "$work/pane-disc-interrupted.txt" || fail "Ctrl+C did not give exit 130"
+    grep -q '^kelvorn-cli: cancelled$' "$work/pane-disc-interrupted.txt" || fail "no message"
+    [ ! -e "$work/out/.Boss Rally.building" ] || fail "the staging folder stayed"
+    listing >"$work/earlier-after.txt"
+    cmp -s "$work/earlier-before.txt" "$work/earlier-after.txt" || fail "the earlier build changed"
+    panes="$panes pane-disc-interrupted"
     rm -rf "$work/out/Boss Rally"
 fi
 
