@@ -8,7 +8,7 @@
 #                 the same BIN/CUE for that track.
 #   oracle.sh <fixture dir> <build folder>
 set -eu
-FIX=$1
+FIX=$(cd "$1" && pwd)
 OUT=$2
 [ -d "$OUT" ] || { echo "no build folder at $OUT"; exit 1; }
 work=$(mktemp -d "$(dirname "$OUT")/oracle.XXXXXX")

@@ -69,9 +69,9 @@ TEST(BossRallyBuild, FullSizeDiscEndToEnd) {
     std::vector<std::string> top, music, disc;
     for (const std::string& e : kt::snapshot(folder)) {
         std::string name = e.substr(0, e.find('='));
-        if (name.compare(0, 5, "disc/") == 0)
+        if (name.compare(0, 5, "disc/") == 0 && name.size() > 5)
             disc.push_back(e.substr(5));
-        else if (name.compare(0, 9, "music/cd/") == 0)
+        else if (name.compare(0, 9, "music/cd/") == 0 && name.size() > 9)
             music.push_back(name.substr(9));
         else
             top.push_back(name);
