@@ -26,11 +26,13 @@ struct Report {
     std::string status;
 };
 
-// Records every report; runs action once when a report's status begins
-// with act_at.
+// Records every report; runs action once, at the first report whose status
+// begins with act_at and, when act_fraction is not negative, whose fraction
+// equals it.
 struct Recorder {
     std::vector<Report> reports;
     std::string act_at;
+    double act_fraction = -1;
     std::function<void()> action;
     bool acted = false;
 };
@@ -38,7 +40,8 @@ struct Recorder {
 inline void record(uint64_t user, double fraction, const char* status) {
     Recorder* r = (Recorder*)(uintptr_t)user;
     r->reports.push_back({fraction, status ? status : NO_STATUS});
-    if (!r->acted && r->action && status && std::string(status).rfind(r->act_at, 0) == 0) {
+    if (!r->acted && r->action && status && std::string(status).rfind(r->act_at, 0) == 0 &&
+        (r->act_fraction < 0 || fraction == r->act_fraction)) {
         r->acted = true;
         r->action();
     }

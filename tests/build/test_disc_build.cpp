@@ -327,33 +327,43 @@ TEST_F(DiscBuild, MissingOrEmptyIconIsPassedOver) {
 // Each failure ends with its one line, no staging folder, and an earlier
 // build exactly as it was.
 TEST_F(DiscBuild, FailuresLeaveNoStagingAndTheEarlierBuildAlone) {
+    // What a case does while the build runs, at the first report whose
+    // status begins with `at` (and, when given, whose fraction is `when`).
+    enum Act { NOTHING, CANCEL, BLOCK_MUSIC, REMOVE_BIN };
+    const std::string music_cd = staging() + SEP + "music" + SEP + "cd";
     struct Case {
         const char* name;
         std::vector<Node> files;
-        std::vector<Track> tracks;
-        const char* cancel_at;  // status prefix at which the cancel flag is set
-        const char* message;
-        bool copied;            // the copy ran to its end before the failure
+        Act act;
+        const char* at;
+        double when;
+        std::string message;
+        bool copied;  // the copy ran to its end before the failure
     } cases[] = {
-        {"no BRGlide.dll", {file_node(ucs2("Boss.ico"), tiny_ico().file)}, two_audio_tracks(), nullptr,
+        {"no BRGlide.dll", {file_node(ucs2("Boss.ico"), tiny_ico().file)}, NOTHING, "", -1, NOT_RETAIL, true},
+        {"another BRGlide.dll", {file_node(ucs2("BRGlide.dll"), bytes_of(5000, 8))}, NOTHING, "", -1, NOT_RETAIL,
+         true},
+        {"BRGlide.dll is a folder", {dir_node(ucs2("BRGlide.dll"), {file_node(ucs2("x"), "x")})}, NOTHING, "", -1,
          NOT_RETAIL, true},
-        {"another BRGlide.dll", {file_node(ucs2("BRGlide.dll"), bytes_of(5000, 8))}, two_audio_tracks(),
-         nullptr, NOT_RETAIL, true},
-        {"BRGlide.dll is a folder", {dir_node(ucs2("BRGlide.dll"), {file_node(ucs2("x"), "x")})},
-         two_audio_tracks(), nullptr, NOT_RETAIL, true},
         {"BRGlide.dll in the DirectX folder only",
          {file_node(ucs2("BOSS.EXE"), bytes_of(2000, 9)),
           dir_node(ucs2("DirectX"), {file_node(ucs2("BRGlide.dll"), brglide())})},
-         two_audio_tracks(), nullptr,
-         NOT_RETAIL, true},
+         NOTHING, "", -1, NOT_RETAIL, true},
         {"unreadable Boss.ico",
          {file_node(ucs2("BRGlide.dll"), brglide()), file_node(ucs2("Boss.ico"), std::string("\0\0\1\0", 4))},
-         two_audio_tracks(), nullptr, "the disc's icon is unreadable", true},
-        {"cancel during the copy", usual_files(), two_audio_tracks(), bt::COPY_STATUS, "cancelled", false},
-        {"cancel during the first track", usual_files(), two_audio_tracks(),
-         "Encoding the soundtrack: track 2", "cancelled", true},
-        {"cancel during the last track", usual_files(), two_audio_tracks(),
-         "Encoding the soundtrack: track 3", "cancelled", true},
+         NOTHING, "", -1, "the disc's icon is unreadable", true},
+        {"cancel during the copy", usual_files(), CANCEL, bt::COPY_STATUS, -1, "cancelled", false},
+        {"cancel during the first track", usual_files(), CANCEL, "Encoding the soundtrack: track 2", -1,
+         "cancelled", true},
+        {"cancel during the last track", usual_files(), CANCEL, "Encoding the soundtrack: track 3", -1,
+         "cancelled", true},
+        {"a file where the music folder goes", usual_files(), BLOCK_MUSIC, bt::COPY_STATUS, 0.1,
+         "cannot make " + music_cd, true},
+#ifndef _WIN32
+        // Windows keeps a file that is open from being removed.
+        {"the BIN gone before the soundtrack", usual_files(), REMOVE_BIN, bt::COPY_STATUS, 0.1,
+         "cannot read " + bin, true},
+#endif
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -362,16 +372,20 @@ TEST_F(DiscBuild, FailuresLeaveNoStagingAndTheEarlierBuildAlone) {
         kt::write_file(folder() + SEP + ".kelvorn", "0.74\n");
         kt::write_file(folder() + SEP + "saves" + SEP + "slot1.sav", "my progress");
         std::vector<std::string> before = kt::snapshot(folder());
-        make_disc(c.files, c.tracks);
+        make_disc(c.files, two_audio_tracks());
 
         int cancel = 0;
         bt::Recorder recorder;
-        if (c.cancel_at) {
-            recorder.act_at = c.cancel_at;
-            recorder.action = [&cancel] { cancel = 1; };
-        }
+        recorder.act_at = c.at;
+        recorder.act_fraction = c.when;
+        if (c.act == CANCEL) recorder.action = [&cancel] { cancel = 1; };
+        if (c.act == BLOCK_MUSIC) recorder.action = [this] { kt::write_file(staging() + SEP + "music", "x"); };
+        if (c.act == REMOVE_BIN) recorder.action = [this] { kt::remove_all(bin); };
         EXPECT_EQ(build(&recorder, &cancel), 0);
-        EXPECT_STREQ(error, c.message);
+        EXPECT_EQ(error, c.message);
+        if (c.act != NOTHING) {
+            EXPECT_TRUE(recorder.acted);
+        }
         EXPECT_FALSE(kt::exists(staging()));
         EXPECT_EQ(kt::snapshot(folder()), before);
         std::vector<std::string> in_dest;
@@ -380,7 +394,7 @@ TEST_F(DiscBuild, FailuresLeaveNoStagingAndTheEarlierBuildAlone) {
         EXPECT_EQ(in_dest, (std::vector<std::string>{"Boss Rally"}));
 
         // Where the build stopped: after the whole copy or inside it, and
-        // never at "Finishing".
+        // never "Done".
         ASSERT_FALSE(recorder.reports.empty());
         double last_copy = -1;
         for (const bt::Report& r : recorder.reports) {
