@@ -12,6 +12,7 @@
 #include <sys/resource.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 
 #include "core/build.h"
@@ -34,7 +35,9 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: bench_build <fixture dir> <work dir> [runs]\n");
         return 2;
     }
-    const std::string fixture = argv[1], work = argv[2];
+    // Absolute: the pipeline runs in its own folder.
+    const std::string fixture = std::filesystem::absolute(argv[1]).string();
+    const std::string work = std::filesystem::absolute(argv[2]).string();
     const int runs = argc > 3 ? atoi(argv[3]) : 2;
     const std::string bin = fixture + "/br.bin", cue = fixture + "/br.cue";
     const std::string ours = work + "/kelvorn", theirs = work + "/pipeline";
