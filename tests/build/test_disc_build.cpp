@@ -178,10 +178,14 @@ struct DiscBuild : ::testing::Test {
                 out.push_back(e.substr(prefix.size()));
         return out;
     }
+    // The names right below prefix: files without their size and digest,
+    // folders with their trailing '/'.
     std::vector<std::string> names(const std::string& prefix) const {
         std::vector<std::string> out;
-        for (const std::string& e : entries(prefix))
-            if (e.find('/') == std::string::npos || e.find('/') == e.size() - 1) out.push_back(e.substr(0, e.find('=')));
+        for (const std::string& e : entries(prefix)) {
+            size_t slash = e.find('/');
+            if (slash == std::string::npos || slash == e.size() - 1) out.push_back(e.substr(0, e.find('=')));
+        }
         return out;
     }
     // Each audio track's FLAC holds exactly that track's samples: the
