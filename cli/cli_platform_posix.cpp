@@ -1,0 +1,51 @@
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "cli/cli_platform.h"
+
+void cli_console_init(void) {}
+
+int cli_stdout_is_terminal(void) { return isatty(STDOUT_FILENO); }
+
+int cli_terminal_columns(void) {
+    struct winsize size;
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 20) return size.ws_col;
+    return 80;
+}
+
+void cli_default_destination(char* out, size_t capacity) {
+    const char* home = getenv("HOME");
+    if (home && home[0]) snprintf(out, capacity, "%s/Games", home);
+    else if (capacity) out[0] = 0;
+}
+
+static volatile int* watched;
+
+static void on_interrupt(int) {
+    // Only ever sets the flag: a second Ctrl+C does nothing more drastic.
+    if (watched) *watched = 1;
+}
+
+void cli_watch_interrupt(int* flag) {
+    watched = flag;
+    struct sigaction action = {};
+    action.sa_handler = on_interrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+}
+
+double cli_seconds(void) {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (double)now.tv_sec + (double)now.tv_nsec / 1e9;
+}
+
+int main(int argc, char** argv) {
+    extern int cli_main(int, char**);
+    return cli_main(argc, argv);
+}
