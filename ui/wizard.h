@@ -12,7 +12,8 @@
 #include <windows.h>
 
 #include "core/build.h"
-#include "ui/checks_api.h"
+#include "checks/checks.h"
+#include "disc/cue.h"
 
 typedef int InputSlot;
 enum { SLOT_BIN = 0, SLOT_CUE = 1, SLOT_ROM = 2, SLOT_COUNT = 3 };

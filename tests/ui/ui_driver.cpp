@@ -190,6 +190,7 @@ void App::run_debugger() {
                                 FALSE, DUPLICATE_SAME_ACCESS);
                 SuspendThread(mine);
                 held_.push_back(mine);
+                ++held_total_;
                 --to_hold_;
             }
             LeaveCriticalSection(&lock_);
@@ -406,7 +407,7 @@ void App::hold_threads(int n) {
 
 int App::held_count() const {
     EnterCriticalSection(const_cast<CRITICAL_SECTION*>(&lock_));
-    int n = (int)held_.size();
+    int n = held_total_;
     LeaveCriticalSection(const_cast<CRITICAL_SECTION*>(&lock_));
     return n;
 }
@@ -424,6 +425,36 @@ void App::release_held() {
     }
     held_.clear();
     LeaveCriticalSection(&lock_);
+}
+
+void App::release_one() {
+    EnterCriticalSection(&lock_);
+    if (!held_.empty()) {
+        ResumeThread(held_.front());
+        CloseHandle(held_.front());
+        held_.erase(held_.begin());
+    }
+    LeaveCriticalSection(&lock_);
+}
+
+bool App::choose_through_dialog(int id, const std::wstring& path) {
+    click(id);
+    HWND dialog = wait_item_dialog(15000);
+    if (!dialog) return false;
+    dialog_type_and_confirm(dialog, path);
+    bool gone = wait_item_dialog_gone(10000);
+    Sleep(200);
+    return gone;
+}
+
+bool App::cancel_dialog_of(int id) {
+    click(id);
+    HWND dialog = wait_item_dialog(15000);
+    if (!dialog) return false;
+    dialog_cancel(dialog);
+    bool gone = wait_item_dialog_gone(10000);
+    Sleep(200);
+    return gone;
 }
 
 Image App::capture() const {

@@ -97,9 +97,15 @@ public:
     // Holds the next n worker threads the program starts (its own code's
     // threads only), suspended at creation until release_held.
     void hold_threads(int n);
-    int held_count() const;
+    int held_count() const;  // threads held so far, released ones included
     bool wait_held(int n, int timeout_ms) const;
     void release_held();
+    // Resumes only the earliest held thread that is still held.
+    void release_one();
+    // Clicks a "Choose..." button, types path into the dialog and confirms.
+    bool choose_through_dialog(int id, const std::wstring& path);
+    // A file path with nothing under it; the dialog is cancelled.
+    bool cancel_dialog_of(int id);
 
     // Paints the window and captures its client area from the screen.
     Image capture() const;
@@ -122,6 +128,7 @@ private:
     uintptr_t image_base_ = 0, image_end_ = 0;
     int to_hold_ = 0;
     std::vector<HANDLE> held_;
+    int held_total_ = 0;
     volatile LONG stop_ = 0;
 };
 
