@@ -457,9 +457,10 @@ bool App::cancel_dialog_of(int id) {
     return gone;
 }
 
-Image App::capture() const {
+Image App::capture(bool repaint) const {
     Image image;
-    RedrawWindow(main_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    if (repaint)
+        RedrawWindow(main_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
     Sleep(300);
     RECT client = {};
     GetClientRect(main_, &client);
@@ -505,8 +506,8 @@ std::string screenshot_dir() {
     return host;
 }
 
-Image App::screenshot(const std::string& name) const {
-    Image image = capture();
+Image App::screenshot(const std::string& name, bool repaint) const {
+    Image image = capture(repaint);
     write_png(screenshot_dir() + "\\" + name + ".png", image);
     return image;
 }

@@ -107,10 +107,12 @@ public:
     // A file path with nothing under it; the dialog is cancelled.
     bool cancel_dialog_of(int id);
 
-    // Paints the window and captures its client area from the screen.
-    Image capture() const;
+    // Captures the window's client area from the screen. repaint: make the
+    // window paint everything first; without it the capture shows what the
+    // program itself last drew (stale colours included).
+    Image capture(bool repaint = true) const;
     // Saves capture() as <screenshot dir>/<name>.png; returns the image.
-    Image screenshot(const std::string& name) const;
+    Image screenshot(const std::string& name, bool repaint = true) const;
 
 private:
     static DWORD WINAPI debug_loop(void* self);
