@@ -134,6 +134,7 @@ TEST(GamePage, FolderDialogChoosesAndCancels) {
     app.click(102);
     dialog = app.wait_item_dialog(15000);
     ASSERT_NE(dialog, nullptr);
+    screenshot_window(dialog, shot_name("folder_dialog"));
     App::dialog_type_and_confirm(dialog, widen(chosen));
     ASSERT_TRUE(app.wait_item_dialog_gone(10000));
     ASSERT_TRUE(app.wait_until([&] { return dest_label(app) == widen(chosen); }, 5000)) << narrow(dest_label(app));
@@ -251,6 +252,7 @@ TEST_F(CartridgeBuild, ForeignFolderIsNotReplaced) {
                   L" already exists and was not made by Kelvorn, so it will not be replaced. Move it away or "
                   L"choose another folder.");
     EXPECT_EQ(GetDlgItem(box, IDNO), nullptr);
+    screenshot_window(box, shot_name("warning"));
     App::answer(box, IDOK);
     Sleep(500);
     EXPECT_EQ(app.title(), L"Build a game");
@@ -275,6 +277,7 @@ TEST_F(CartridgeBuild, EarlierBuildIsReplacedOnlyOnYes) {
         HWND box = app.wait_message_box(10000);
         ASSERT_NE(box, nullptr);
         EXPECT_EQ(App::message_box_text(box), question);
+        screenshot_window(box, shot_name("question"));
         App::answer(box, IDNO);
         Sleep(500);
         EXPECT_EQ(app.title(), L"Build a game");

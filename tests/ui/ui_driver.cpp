@@ -457,22 +457,15 @@ bool App::cancel_dialog_of(int id) {
     return gone;
 }
 
-Image App::capture(bool repaint) const {
+// Copies a rectangle of the screen.
+static Image grab(int left, int top, int w, int h) {
     Image image;
-    if (repaint)
-        RedrawWindow(main_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    Sleep(300);
-    RECT client = {};
-    GetClientRect(main_, &client);
-    POINT origin = {0, 0};
-    ClientToScreen(main_, &origin);
-    int w = client.right, h = client.bottom;
     if (w <= 0 || h <= 0) return image;
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
     HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
     HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, w, h, screen, origin.x, origin.y, SRCCOPY);
+    BitBlt(memory, 0, 0, w, h, screen, left, top, SRCCOPY);
     SelectObject(memory, old);
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
@@ -495,6 +488,23 @@ Image App::capture(bool repaint) const {
         image.rgb[i * 3 + 2] = bgra[i * 4];
     }
     return image;
+}
+
+Image App::capture(bool repaint) const {
+    if (repaint)
+        RedrawWindow(main_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    Sleep(300);
+    RECT client = {};
+    GetClientRect(main_, &client);
+    POINT origin = {0, 0};
+    ClientToScreen(main_, &origin);
+    return grab(origin.x, origin.y, client.right, client.bottom);
+}
+
+void screenshot_window(HWND window, const std::string& name) {
+    RECT r = {};
+    GetWindowRect(window, &r);
+    write_png(screenshot_dir() + "\\" + name + ".png", grab(r.left, r.top, r.right - r.left, r.bottom - r.top));
 }
 
 std::string screenshot_dir() {

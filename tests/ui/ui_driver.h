@@ -150,6 +150,8 @@ std::string narrow(const std::wstring& text);
 // Folder for screenshots (created on first use).
 std::string screenshot_dir();
 void write_png(const std::string& path, const Image& image);
+// Saves the screen under a top-level window (a message box, a dialog).
+void screenshot_window(HWND window, const std::string& name);
 
 }  // namespace ui
 
