@@ -340,3 +340,21 @@ TEST(GamePage, ContinueLeadsToTheGameFilesPage) {
     app.close_window();
     EXPECT_EQ(app.wait_exit(10000), 0);
 }
+
+TEST(Keyboard, EnterPressesThePagesDefaultButton) {
+    KV_REQUIRE_DISPLAY();
+    App app;
+    ASSERT_TRUE(app.start(kelvorn_exe(), {}));
+    // The key goes where the program's focus is, through its message loop.
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    ASSERT_TRUE(GetGUIThreadInfo(GetWindowThreadProcessId(app.main(), nullptr), &info));
+    Control focused;
+    ASSERT_TRUE(app.find_id(103, &focused));
+    EXPECT_EQ(info.hwndFocus, focused.window);
+    PostMessageW(info.hwndFocus, WM_KEYDOWN, VK_RETURN, 1);
+    PostMessageW(info.hwndFocus, WM_KEYUP, VK_RETURN, 0xC0000001);
+    ASSERT_TRUE(app.wait_title(L"Your copy of Boss Rally", 10000)) << narrow(app.title());
+    app.close_window();
+    EXPECT_EQ(app.wait_exit(10000), 0);
+}
