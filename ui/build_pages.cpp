@@ -101,7 +101,7 @@ DWORD WINAPI build_thread(void* parameter) {
     g_wizard.build_ok = run_build(&request, report_progress, 0, &g_wizard.cancel_requested,
                                   g_wizard.build_error, sizeof g_wizard.build_error);
     build_folder_path(&request, g_wizard.build_folder, sizeof g_wizard.build_folder);
-    PostMessageW(g_wizard.main_window, WM_APP_BUILD_DONE, 0, 0);
+    post_result(WM_APP_BUILD_DONE, 0);
     return 0;
 }
 

@@ -36,7 +36,7 @@ DWORD WINAPI check_thread(void* parameter) {
         check_disc_image(path, &job->check, nullptr, 0, nullptr);
     else
         check_cartridge_rom(path, &job->check, nullptr, 0);
-    PostMessageW(g_wizard.main_window, WM_APP_CHECK_DONE, 0, (LPARAM)job);
+    if (!post_result(WM_APP_CHECK_DONE, (LPARAM)job)) free(job);
     return 0;
 }
 

@@ -18,6 +18,14 @@ static const DWORD WINDOW_STYLE = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;  // 
 enum { NONCLIENT_METRICS_SIZE = 504 };
 static_assert(sizeof(NONCLIENTMETRICSW) == NONCLIENT_METRICS_SIZE, "NONCLIENTMETRICSW layout");
 
+int post_result(UINT message, LPARAM lparam) {
+    while (!PostMessageW(g_wizard.main_window, message, 0, lparam)) {
+        if (!IsWindow(g_wizard.main_window)) return 0;
+        Sleep(10);
+    }
+    return 1;
+}
+
 void copy_path(wchar_t* destination, const wchar_t* source) {
     size_t n = 0;
     if (source)

@@ -109,6 +109,11 @@ void clear_page(void);
 void focus_page(void);
 LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
+// Worker threads: posts message to the main window, waiting out a full
+// message queue (a build that reports often can fill it), so that a result
+// is never lost. 0 only when the window is gone.
+int post_result(UINT message, LPARAM lparam);
+
 // Copies at most 259 characters of source into a 260-unit path buffer.
 void copy_path(wchar_t* destination, const wchar_t* source);
 // UTF-16 -> UTF-8 into out[0..capacity), cut at a whole character and always
