@@ -60,7 +60,7 @@ TEST(StartUp, NoArgumentsShowsTheGamePage) {
     wchar_t caption[64] = {};
     GetWindowTextW(app.main(), caption, 64);
     EXPECT_STREQ(caption, L"Kelvorn");
-    app.screenshot(shot_name(dpi == 96 ? "game" : "game_hidpi"));
+    app.screenshot(shot_name("game"));
     app.close_window();
     EXPECT_EQ(app.wait_exit(10000), 0);
 }

@@ -84,6 +84,7 @@ std::wstring documents_folder() {
 std::string shot_name(const char* page) {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = std::string(info->test_suite_name()) + "_" + info->name() + "_" + page;
+    if (expected_dpi() != 96) name += "_" + std::to_string(expected_dpi()) + "dpi";
     for (char& c : name)
         if (!isalnum((unsigned char)c) && c != '_' && c != '-') c = '_';
     return name;

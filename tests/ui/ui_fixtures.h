@@ -38,7 +38,8 @@ void write_rom(const std::string& path, uint32_t seed);
 // The Documents folder of this Wine user, as the program sees it.
 std::wstring documents_folder();
 
-// A test's screenshot name: "<suite>_<test>_<page>".
+// A test's screenshot name: "<suite>_<test>_<page>", with "_<dpi>dpi" when
+// the prefix is not at 96 DPI.
 std::string shot_name(const char* page);
 
 }  // namespace ui
