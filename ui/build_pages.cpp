@@ -17,6 +17,28 @@ static void format_w(wchar_t* out, size_t units, const wchar_t* format, ...) {
     out[units - 1] = 0;
 }
 
+void show_building_page(void) {
+    g_wizard.cancel_requested = 0;
+    g_wizard.page = PAGE_BUILDING;
+    clear_page();
+    wchar_t title[128];
+    format_w(title, 128, L"Building %hs", game_display_name(g_wizard.game));
+    create_control(L"STATIC", title, SS_NOPREFIX, 24, 20, 540, 32, 0, g_wizard.font_title);
+    g_wizard.progress_bar =
+        create_control(PROGRESS_CLASSW, L"", 0, 24, 80, 540, 22, 0, g_wizard.font_normal);
+    SendMessageW(g_wizard.progress_bar, PBM_SETRANGE32, 0, 1000);
+    g_wizard.status_label =
+        create_control(L"STATIC", L"Starting", SS_NOPREFIX, 24, 112, 540, 44, 0, g_wizard.font_normal);
+    create_control(L"BUTTON", L"Cancel", WS_TABSTOP, 464, 352, 100, 28, IDC_CANCEL, g_wizard.font_normal);
+
+    // Fresh hand-off values, so that a late message of an earlier build
+    // cannot show its status on this page.
+    AcquireSRWLockExclusive(&g_wizard.progress_lock);
+    g_wizard.progress_fraction = 0.0;
+    wcscpy(g_wizard.status_text, L"Starting");
+    ReleaseSRWLockExclusive(&g_wizard.progress_lock);
+}
+
 void start_build(void) {
     char dest[UI_PATH_UTF8];
     to_utf8(g_wizard.dest_path, dest, sizeof dest);
@@ -47,26 +69,7 @@ void start_build(void) {
         if (MessageBoxW(g_wizard.main_window, text, L"Kelvorn", MB_YESNO | MB_ICONQUESTION) != IDYES) return;
     }
 
-    g_wizard.cancel_requested = 0;
-    g_wizard.page = PAGE_BUILDING;
-    clear_page();
-    wchar_t title[128];
-    format_w(title, 128, L"Building %hs", game_display_name(g_wizard.game));
-    create_control(L"STATIC", title, SS_NOPREFIX, 24, 20, 540, 32, 0, g_wizard.font_title);
-    g_wizard.progress_bar =
-        create_control(PROGRESS_CLASSW, L"", 0, 24, 80, 540, 22, 0, g_wizard.font_normal);
-    SendMessageW(g_wizard.progress_bar, PBM_SETRANGE32, 0, 1000);
-    g_wizard.status_label =
-        create_control(L"STATIC", L"Starting", SS_NOPREFIX, 24, 112, 540, 44, 0, g_wizard.font_normal);
-    create_control(L"BUTTON", L"Cancel", WS_TABSTOP, 464, 352, 100, 28, IDC_CANCEL, g_wizard.font_normal);
-
-    // Fresh hand-off values, so that a late message of an earlier build
-    // cannot show its status on this page.
-    AcquireSRWLockExclusive(&g_wizard.progress_lock);
-    g_wizard.progress_fraction = 0.0;
-    wcscpy(g_wizard.status_text, L"Starting");
-    ReleaseSRWLockExclusive(&g_wizard.progress_lock);
-
+    show_building_page();
     HANDLE thread = CreateThread(nullptr, 0, build_thread, nullptr, 0, nullptr);
     if (!thread) {
         // No thread means no WM_APP_BUILD_DONE: end on the failure page now.

@@ -136,8 +136,7 @@ static void make_fonts(UINT dpi) {
     g_wizard.font_mono = CreateFontIndirectW(&font);
 }
 
-// Reads the options; returns 1 when --build was given.
-static int read_command_line(void) {
+int read_command_line(void) {
     int build = 0;
     int count = 0;
     wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
@@ -249,33 +248,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     }
 }
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR command_line, int show_arg) {
-    (void)previous;
-    (void)command_line;
-    (void)show_arg;
-    STARTUPINFOW startup;
-    memset(&startup, 0, sizeof startup);
-    startup.cb = sizeof startup;
-    GetStartupInfoW(&startup);
-    int show = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : SW_SHOWDEFAULT;
-
-    InitializeSRWLock(&g_wizard.progress_lock);
-    g_wizard.game = GAME_BOSS_RALLY;
-
-    SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
-    INITCOMMONCONTROLSEX controls;
-    controls.dwSize = sizeof controls;
-    controls.dwICC = ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS;
-    InitCommonControlsEx(&controls);
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-
-    wchar_t* documents = nullptr;
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Documents, 0, nullptr, &documents))) {
-        _snwprintf(g_wizard.dest_path, UI_PATH_UNITS, L"%ls\\Games", documents);
-        g_wizard.dest_path[UI_PATH_UNITS - 1] = 0;
-        CoTaskMemFree(documents);
-    }
-
+int create_main_window(HINSTANCE instance) {
     WNDCLASSW window_class;
     memset(&window_class, 0, sizeof window_class);
     window_class.style = 0;
@@ -289,7 +262,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR command_line, 
 
     g_wizard.main_window = CreateWindowExW(0, WINDOW_CLASS, L"Kelvorn", WINDOW_STYLE, CW_USEDEFAULT,
                                            CW_USEDEFAULT, 100, 100, nullptr, nullptr, instance, nullptr);
-    // Without a window there is nothing to show or to end the message loop.
     if (!g_wizard.main_window) return 0;
 
     UINT dpi = GetDpiForWindow(g_wizard.main_window);
@@ -298,18 +270,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR command_line, 
     SetWindowPos(g_wizard.main_window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                  SWP_NOMOVE | SWP_NOZORDER);
     make_fonts(dpi);
-
-    int build = read_command_line();
-    show_game_page();
-    ShowWindow(g_wizard.main_window, show);
-    if (build) start_build();
-
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        if (!IsDialogMessageW(g_wizard.main_window, &message)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-    }
-    return 0;
+    return 1;
 }

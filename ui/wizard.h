@@ -98,6 +98,12 @@ struct FileCheckJob {
 extern WizardState g_wizard;
 
 // --- main_window.cpp ---
+// Start-up steps 5 to 8: registers the "Kelvorn" class, creates the main
+// window (hidden), gives it its 588 x 400 client area at the window's DPI
+// and makes the four fonts. 0 when the window cannot be made.
+int create_main_window(HINSTANCE instance);
+// Applies the command line to g_wizard; 1 when --build was given.
+int read_command_line(void);
 // x, y, width, height in 96-DPI units; the control is recorded for clear_page
 // (up to 64 per page).
 HWND create_control(const wchar_t* class_name, const wchar_t* text, DWORD style, int x, int y,
@@ -144,6 +150,8 @@ void on_choose_file(int id);
 
 // --- build_pages.cpp ---
 void start_build(void);
+// Replaces the page with the building page (start_build's steps 4 and 5).
+void show_building_page(void);
 // ProgressFn of the build; runs on the build thread.
 void report_progress(uint64_t user, double fraction, const char* status);
 // The build thread: runs the build driver and posts WM_APP_BUILD_DONE.

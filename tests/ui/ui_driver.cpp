@@ -85,7 +85,7 @@ App::~App() {
         WaitForSingleObject(debugger_, 10000);
         CloseHandle(debugger_);
     }
-    for (HANDLE h : held_) CloseHandle(h);
+    for (const Held& h : held_) CloseHandle(h.thread);
     if (process_) CloseHandle(process_);
     CloseHandle(started_);
     DeleteCriticalSection(&lock_);
@@ -189,7 +189,7 @@ void App::run_debugger() {
                 DuplicateHandle(GetCurrentProcess(), event.u.CreateThread.hThread, GetCurrentProcess(), &mine, 0,
                                 FALSE, DUPLICATE_SAME_ACCESS);
                 SuspendThread(mine);
-                held_.push_back(mine);
+                held_.push_back(Held{event.dwThreadId, mine});
                 ++held_total_;
                 --to_hold_;
             }
@@ -419,9 +419,9 @@ bool App::wait_held(int n, int timeout_ms) const {
 void App::release_held() {
     EnterCriticalSection(&lock_);
     to_hold_ = 0;
-    for (HANDLE h : held_) {
-        ResumeThread(h);
-        CloseHandle(h);
+    for (const Held& h : held_) {
+        ResumeThread(h.thread);
+        CloseHandle(h.thread);
     }
     held_.clear();
     LeaveCriticalSection(&lock_);
@@ -429,10 +429,15 @@ void App::release_held() {
 
 void App::release_one() {
     EnterCriticalSection(&lock_);
+    // Threads announce themselves once they run, so two threads started
+    // back to back may report in either order. Wine hands out thread ids in
+    // creation order, so the smallest id is the earliest thread.
     if (!held_.empty()) {
-        ResumeThread(held_.front());
-        CloseHandle(held_.front());
-        held_.erase(held_.begin());
+        auto first = std::min_element(held_.begin(), held_.end(),
+                                      [](const Held& a, const Held& b) { return a.id < b.id; });
+        ResumeThread(first->thread);
+        CloseHandle(first->thread);
+        held_.erase(first);
     }
     LeaveCriticalSection(&lock_);
 }

@@ -100,7 +100,7 @@ public:
     int held_count() const;  // threads held so far, released ones included
     bool wait_held(int n, int timeout_ms) const;
     void release_held();
-    // Resumes only the earliest held thread that is still held.
+    // Resumes only the earliest created of the threads still held.
     void release_one();
     // Clicks a "Choose..." button, types path into the dialog and confirms.
     bool choose_through_dialog(int id, const std::wstring& path);
@@ -129,7 +129,11 @@ private:
     CRITICAL_SECTION lock_;
     uintptr_t image_base_ = 0, image_end_ = 0;
     int to_hold_ = 0;
-    std::vector<HANDLE> held_;
+    struct Held {
+        DWORD id;
+        HANDLE thread;
+    };
+    std::vector<Held> held_;
     int held_total_ = 0;
     volatile LONG stop_ = 0;
 };
