@@ -83,13 +83,19 @@ int remove_tree(const char* path) {
         return 1;
     }
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        SetFileAttributesW(wpath, FILE_ATTRIBUTE_NORMAL);
+        // Clear read-only so the file can go. A file symlink is left as it
+        // is: changing attributes through it could reach its target, which
+        // may lie outside the tree.
+        if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) SetFileAttributesW(wpath, FILE_ATTRIBUTE_NORMAL);
         int ok = DeleteFileW(wpath) != 0;
         free(wpath);
         return ok;
     }
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
         // A junction or folder symlink: remove the link, never its target.
+        // Any folder reparse point counts as a link: never enumerating one
+        // is the safe side. (Wine shows a Unix symlink to a folder this way
+        // and cannot remove it; the call then fails and nothing is lost.)
         int ok = RemoveDirectoryW(wpath) != 0;
         free(wpath);
         return ok;

@@ -1,0 +1,384 @@
+// Raw MODE1/2352 image, ISO 9660 / Joliet volume descriptors, directory walk
+// and file extraction. See disc/iso.h for the contract.
+#include "disc/iso.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "core/paths.h"
+
+static const char COPY_STATUS[] = "Copying the game's files from the disc";
+
+// Every file copy goes through this buffer; one extraction at a time.
+static unsigned char copy_buffer[DISC_COPY_CHUNK];
+
+static uint32_t le32(const unsigned char* p) {
+    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+}
+
+int read_data_track(DiscVolume* volume, uint64_t offset, void* buffer, size_t count) {
+    unsigned char* out = (unsigned char*)buffer;
+    while (count > 0) {
+        uint64_t within = offset % DISC_USER_SECTOR;
+        size_t piece = (size_t)(DISC_USER_SECTOR - within);
+        if (piece > count) piece = count;
+        uint64_t sector = offset / DISC_USER_SECTOR;
+        // A logical offset beyond what 64-bit file offsets can hold cannot
+        // exist in any BIN.
+        if (sector > (UINT64_MAX - DISC_RAW_SECTOR) / DISC_RAW_SECTOR) return 0;
+        uint64_t file_offset = within + sector * DISC_RAW_SECTOR + DISC_USER_OFFSET;
+        if (!seek_to(volume->file, file_offset)) return 0;
+        if (fread(out, 1, piece, volume->file) != piece) return 0;
+        offset += piece;
+        out += piece;
+        count -= piece;
+    }
+    return 1;
+}
+
+// --- names ---
+
+// Base name (before the first '.'; trailing spaces and dots dropped, as
+// Windows does) compared with the reserved device names, ASCII case folded.
+static int is_device_name(const char* name, size_t length) {
+    size_t base = 0;
+    while (base < length && name[base] != '.') ++base;
+    while (base > 0 && (name[base - 1] == ' ' || name[base - 1] == '.')) --base;
+    char upper[8];
+    if (base > 7 || base < 3) return 0;
+    for (size_t i = 0; i < base; ++i) {
+        char c = name[i];
+        upper[i] = (c >= 'a' && c <= 'z') ? (char)(c - 32) : c;
+    }
+    upper[base] = 0;
+    static const char* const fixed[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    for (const char* f : fixed)
+        if (strcmp(upper, f) == 0) return 1;
+    if (memcmp(upper, "COM", 3) == 0 || memcmp(upper, "LPT", 3) == 0) {
+        const unsigned char* rest = (const unsigned char*)upper + 3;
+        size_t rest_length = base - 3;
+        if (rest_length == 1 && rest[0] >= '1' && rest[0] <= '9') return 1;
+        // Windows also reserves COM and LPT with a superscript 1, 2 or 3.
+        if (rest_length == 2 && rest[0] == 0xC2 && (rest[1] == 0xB9 || rest[1] == 0xB2 || rest[1] == 0xB3))
+            return 1;
+    }
+    return 0;
+}
+
+int disc_name_is_unsafe(const char* name, size_t length) {
+    // Empty, ".", "..", and any name of only dots and spaces: Windows trims
+    // trailing dots and spaces, so ".. " would become "..".
+    size_t dots_and_spaces = 0;
+    while (dots_and_spaces < length && (name[dots_and_spaces] == '.' || name[dots_and_spaces] == ' '))
+        ++dots_and_spaces;
+    if (dots_and_spaces == length) return 1;
+    for (size_t i = 0; i < length; ++i) {
+        unsigned char c = (unsigned char)name[i];
+        if (c < 0x20 || c == '/' || c == '\\' || c == ':') return 1;
+    }
+    return is_device_name(name, length);
+}
+
+// The refused name for a message: control bytes become \xHH so that the line
+// stays one line and a zero byte cannot cut it short.
+static void show_name(char* out, size_t capacity, const char* name, size_t length) {
+    size_t o = 0;
+    for (size_t i = 0; i < length && o + 5 <= capacity; ++i) {
+        unsigned char c = (unsigned char)name[i];
+        if (c < 0x20 || c == 0x7F) {
+            snprintf(out + o, capacity - o, "\\x%02X", c);
+            o += 4;
+        } else {
+            out[o++] = (char)c;
+        }
+    }
+    if (capacity > 0) out[o < capacity ? o : capacity - 1] = 0;
+}
+
+// Kept out of walk_directory so that the recursion's frames stay small.
+#if defined(__GNUC__)
+__attribute__((noinline))
+#endif
+static void report_unsafe_name(DiscExtraction* extraction, const char* name, size_t length) {
+    char shown[DISC_NAME_CAPACITY * 4];
+    show_name(shown, sizeof shown, name, length);
+    set_error(extraction->error, extraction->error_capacity, "the disc image holds an unsafe file name: %s",
+              shown);
+}
+
+// Converts a record's name to UTF-8 in out (DISC_NAME_CAPACITY bytes).
+// Returns the length; the text is also zero-terminated, but a Joliet U+0000
+// makes a zero byte inside it, so the length is what counts.
+static size_t convert_name(const unsigned char* raw, size_t n, int joliet, char* out) {
+    size_t o = 0;
+    if (!joliet) {
+        for (size_t i = 0; i < n && raw[i] != ';'; ++i) out[o++] = (char)raw[i];
+    } else {
+        for (size_t i = 0; i + 1 < n; i += 2) {
+            unsigned unit = (unsigned)raw[i] << 8 | raw[i + 1];
+            if (unit == 0x003B) break;
+            if (unit < 0x80) {
+                out[o++] = (char)unit;
+            } else if (unit < 0x800) {
+                out[o++] = (char)(0xC0 | (unit >> 6));
+                out[o++] = (char)(0x80 | (unit & 0x3F));
+            } else {
+                // Surrogates are not paired: each becomes its own sequence.
+                out[o++] = (char)(0xE0 | (unit >> 12));
+                out[o++] = (char)(0x80 | ((unit >> 6) & 0x3F));
+                out[o++] = (char)(0x80 | (unit & 0x3F));
+            }
+            if (o >= 508) break;
+        }
+    }
+    out[o] = 0;
+    return o;
+}
+
+static int is_directx(const char* name, size_t length) {
+    static const char target[] = "directx";
+    if (length != sizeof target - 1) return 0;
+    for (size_t i = 0; i < length; ++i) {
+        char c = name[i];
+        if (c >= 'A' && c <= 'Z') c = (char)(c + 32);
+        if (c != target[i]) return 0;
+    }
+    return 1;
+}
+
+// --- walking ---
+
+// Marks a directory extent as walked; 0 when it was walked before in this
+// walk (a directory met twice is damage: real images give every directory
+// its own extent).
+static int mark_walked(DiscExtraction* extraction, uint32_t extent) {
+    if (!extraction->walked || extent >= extraction->walked_sectors) return 1;
+    unsigned char bit = (unsigned char)(1u << (extent & 7));
+    unsigned char* byte = &extraction->walked[extent >> 3];
+    if (*byte & bit) return 0;
+    *byte |= bit;
+    return 1;
+}
+
+int walk_directory(DiscExtraction* extraction, uint32_t extent, uint32_t size, const char* folder,
+                   int depth) {
+    if (depth > DISC_MAX_DEPTH || size > DISC_MAX_DIRECTORY) return 0;
+    unsigned char* records = (unsigned char*)malloc(size ? size : 1);
+    if (!records) return 0;
+    if (size == 0) {
+        free(records);
+        return 1;
+    }
+    if (!mark_walked(extraction, extent)) {
+        free(records);
+        return 0;
+    }
+    if (!read_data_track(extraction->volume, (uint64_t)extent * DISC_USER_SECTOR, records, size)) {
+        set_error(extraction->error, extraction->error_capacity,
+                  "the disc image's file system is unreadable");
+        free(records);
+        return 0;
+    }
+    int ok = 1;
+    size_t p = 0;
+    char name[DISC_NAME_CAPACITY];
+    char path[PATH_CAPACITY];
+    while (ok && p < size) {
+        unsigned record_length = records[p];
+        if (record_length == 0) {
+            p = (p / DISC_USER_SECTOR + 1) * DISC_USER_SECTOR;
+            continue;
+        }
+        if (p + 33 > size) {
+            ok = 0;
+            break;
+        }
+        size_t n = records[p + 32];
+        // The name must lie inside both the record and the directory.
+        if (n + 33 > record_length || p + 33 + n > size) {
+            ok = 0;
+            break;
+        }
+        uint32_t item_extent = le32(records + p + 2);
+        uint32_t item_length = le32(records + p + 10);
+        int is_dir = (records[p + 25] & 2) != 0;
+        const unsigned char* raw = records + p + 33;
+        if (n == 1 && (raw[0] == 0 || raw[0] == 1)) {
+            p += record_length;
+            continue;
+        }
+        size_t name_length = convert_name(raw, n, extraction->volume->joliet, name);
+        if (disc_name_is_unsafe(name, name_length)) {
+            report_unsafe_name(extraction, name, name_length);
+            ok = 0;
+            break;
+        }
+        if (is_dir && depth == 0 && is_directx(name, name_length)) {
+            p += record_length;
+            continue;
+        }
+        path_join(path, sizeof path, folder, name);
+        // A cut path would name another entry; refuse it before anything is
+        // copied.
+        size_t folder_length = strlen(folder);
+        if (folder_length + 1 + name_length >= sizeof path) {
+            if (is_dir)
+                set_error(extraction->error, extraction->error_capacity, "cannot make the folder %s", path);
+            else
+                set_error(extraction->error, extraction->error_capacity, "cannot write %s", path);
+            ok = 0;
+            break;
+        }
+        if (is_dir) {
+            if (extraction->copying && !make_dirs(path)) {
+                set_error(extraction->error, extraction->error_capacity, "cannot make the folder %s", path);
+                ok = 0;
+                break;
+            }
+            ok = walk_directory(extraction, item_extent, item_length, path, depth + 1);
+        } else if (!extraction->copying) {
+            extraction->byte_total += item_length;
+        } else {
+            ok = copy_disc_file(extraction, item_extent, item_length, path);
+        }
+        p += record_length;
+    }
+    free(records);
+    return ok;
+}
+
+int copy_disc_file(DiscExtraction* extraction, uint32_t extent, uint32_t length, const char* path) {
+    char part[2100];
+    snprintf(part, sizeof part, "%s.part", path);
+    FILE* out = open_utf8(part, "wb");
+    if (!out) {
+        set_error(extraction->error, extraction->error_capacity, "cannot write %s", path);
+        return 0;
+    }
+    uint64_t start = (uint64_t)extent * DISC_USER_SECTOR;
+    uint32_t copied = 0;
+    while (copied < length) {
+        uint32_t chunk = length - copied;
+        if (chunk > DISC_COPY_CHUNK) chunk = DISC_COPY_CHUNK;
+        if (extraction->cancel && *extraction->cancel) {
+            fclose(out);
+            set_error(extraction->error, extraction->error_capacity, "cancelled");
+            return 0;
+        }
+        if (!read_data_track(extraction->volume, start + copied, copy_buffer, chunk)) {
+            fclose(out);
+            set_error(extraction->error, extraction->error_capacity,
+                      "the disc image is short or unreadable at %s", path);
+            return 0;
+        }
+        if (fwrite(copy_buffer, 1, chunk, out) != chunk) {
+            fclose(out);
+            set_error(extraction->error, extraction->error_capacity, "cannot write %s", path);
+            return 0;
+        }
+        copied += chunk;
+        extraction->bytes_done += chunk;
+        if (extraction->progress) {
+            uint64_t total = extraction->byte_total ? extraction->byte_total : 1;
+            double fraction = (double)extraction->bytes_done * (extraction->high - extraction->low) /
+                                  (double)total +
+                              extraction->low;
+            extraction->progress(extraction->progress_user, fraction, COPY_STATUS);
+        }
+    }
+    if (fclose(out) != 0 || !move_replace(part, path)) {
+        set_error(extraction->error, extraction->error_capacity, "cannot write %s", path);
+        return 0;
+    }
+    return 1;
+}
+
+// --- the volume ---
+
+static const unsigned char SYNC[12] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                       0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
+
+// Finds the root directory in the descriptors of sectors 16..31, preferring
+// the first Joliet supplementary descriptor. 1 when a root was found.
+static int find_root(DiscVolume* volume, uint32_t* extent_out, uint32_t* size_out) {
+    unsigned char sector[DISC_USER_SECTOR];
+    int have_primary = 0;
+    for (uint32_t s = 16; s <= 31; ++s) {
+        if (!read_data_track(volume, (uint64_t)s * DISC_USER_SECTOR, sector, sizeof sector)) continue;
+        if (memcmp(sector + 1, "CD001", 5) != 0) continue;
+        unsigned type = sector[0];
+        if (type == 1) {
+            if (!have_primary) {
+                *extent_out = le32(sector + 156 + 2);
+                *size_out = le32(sector + 156 + 10);
+                have_primary = 1;
+            }
+        } else if (type == 2) {
+            if (sector[88] == '%' && sector[89] == '/' &&
+                (sector[90] == '@' || sector[90] == 'C' || sector[90] == 'E')) {
+                *extent_out = le32(sector + 156 + 2);
+                *size_out = le32(sector + 156 + 10);
+                volume->joliet = 1;
+                return 1;
+            }
+        } else if (type == 255) {
+            break;
+        }
+    }
+    return have_primary;
+}
+
+int extract_disc_files(const char* bin_path, const char* target_dir, ProgressFn progress,
+                       uint64_t progress_user, double low, double high, int* cancel, char* error,
+                       size_t error_capacity) {
+    DiscVolume volume;
+    volume.file = open_utf8(bin_path, "rb");
+    volume.joliet = 0;
+    unsigned char head[12];
+    if (!volume.file || fread(head, 1, sizeof head, volume.file) != sizeof head ||
+        memcmp(head, SYNC, sizeof SYNC) != 0) {
+        if (volume.file) fclose(volume.file);
+        set_error(error, error_capacity, "the BIN is not a raw (MODE1/2352) disc image");
+        return 0;
+    }
+    uint32_t root_extent = 0, root_size = 0;
+    if (!find_root(&volume, &root_extent, &root_size)) {
+        fclose(volume.file);
+        set_error(error, error_capacity, "the BIN's data track has no ISO 9660 file system");
+        return 0;
+    }
+
+    DiscExtraction extraction;
+    memset(&extraction, 0, sizeof extraction);
+    extraction.volume = &volume;
+    extraction.progress = progress;
+    extraction.progress_user = progress_user;
+    extraction.low = low;
+    extraction.high = high;
+    extraction.cancel = cancel;
+    extraction.error = error;
+    extraction.error_capacity = error_capacity;
+    extraction.copying = 0;
+
+    // One bit per sector the BIN can hold; a directory beyond that cannot be
+    // read anyway.
+    uint64_t sectors = file_size_of(bin_path) / DISC_RAW_SECTOR + 1;
+    size_t bitmap_bytes = (size_t)((sectors + 7) / 8);
+    extraction.walked = (unsigned char*)calloc(bitmap_bytes, 1);
+    extraction.walked_sectors = sectors;
+    int ok = extraction.walked != nullptr;
+
+    if (ok) ok = walk_directory(&extraction, root_extent, root_size, target_dir, 0);
+    extraction.copying = 1;
+    if (ok) ok = make_dirs(target_dir);
+    if (ok) {
+        memset(extraction.walked, 0, bitmap_bytes);
+        ok = walk_directory(&extraction, root_extent, root_size, target_dir, 0);
+    }
+    free(extraction.walked);
+    fclose(volume.file);
+    if (ok) return 1;
+    if (error && error_capacity > 0 && error[0] == 0)
+        set_error(error, error_capacity, "the BIN's file system is damaged");
+    return 0;
+}

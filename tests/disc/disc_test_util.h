@@ -1,0 +1,78 @@
+// Shared helpers of the disc reader's tests.
+#ifndef KELVORN_TESTS_DISC_UTIL_H
+#define KELVORN_TESTS_DISC_UTIL_H
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "disc/iso.h"
+#include "disc/volume_builder.h"
+#include "support/test_support.h"
+
+namespace kt {
+
+struct Extraction {
+    int ok = 0;
+    std::string error;
+    std::vector<double> fractions;
+    std::vector<std::string> statuses;
+    int* cancel_after_first = nullptr;   // set to 1 by the first progress call
+};
+
+inline void record_progress(uint64_t user, double fraction, const char* status) {
+    Extraction* e = (Extraction*)(uintptr_t)user;
+    e->fractions.push_back(fraction);
+    e->statuses.push_back(status ? status : "<null>");
+    if (e->cancel_after_first) *e->cancel_after_first = 1;
+}
+
+inline Extraction extract(const std::string& bin, const std::string& target, int* cancel = nullptr,
+                          double low = 0, double high = 0.1) {
+    Extraction e;
+    char error[1024] = "";
+    e.ok = extract_disc_files(bin.c_str(), target.c_str(), record_progress, (uint64_t)(uintptr_t)&e, low,
+                              high, cancel, error, sizeof error);
+    e.error = error;
+    return e;
+}
+
+// Snapshot entries (see kt::snapshot) for the given files ("path", content)
+// and folders ("path/", ignored content).
+inline std::vector<std::string> tree(const std::vector<std::pair<std::string, std::string>>& entries) {
+    std::vector<std::string> out;
+    for (auto& e : entries) {
+        if (!e.first.empty() && e.first.back() == '/')
+            out.push_back(e.first);
+        else
+            out.push_back(e.first + "=" + std::to_string(e.second.size()) + ":" + md5_hex_of(e.second));
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+inline std::vector<unsigned char> primary_image(const Node& root) {
+    VolumeBuilder v;
+    DirRef r = v.add_tree(root);
+    v.descriptor(16, 1, r);
+    v.terminator(17);
+    return v.raw();
+}
+
+inline std::vector<unsigned char> joliet_image(const Node& root) {
+    VolumeBuilder v;
+    DirRef r = v.add_tree(root);
+    v.descriptor(16, 2, r, "%/E");
+    v.terminator(17);
+    return v.raw();
+}
+
+inline std::string text_of(size_t n, uint32_t seed) {
+    auto b = random_bytes(n, seed);
+    return std::string(b.begin(), b.end());
+}
+
+}  // namespace kt
+
+#endif
