@@ -358,3 +358,30 @@ TEST(Keyboard, EnterPressesThePagesDefaultButton) {
     app.close_window();
     EXPECT_EQ(app.wait_exit(10000), 0);
 }
+
+TEST(DiscBuild, CancelStopsItWithTheDriversMessage) {
+    KV_REQUIRE_DISPLAY();
+    std::string bin = kt::join(kt::fixture_dir(), "ui\\small.bin");
+    std::string cue = kt::join(kt::fixture_dir(), "ui\\small.cue");
+    if (!kt::exists(bin)) GTEST_SKIP() << "no disc fixture (the native tree's mkdisc is needed)";
+    kt::TempDir dest("ui-disc");
+    App app;
+    app.hold_threads(1);
+    ASSERT_TRUE(app.start(kelvorn_exe(), {L"--bin", widen(bin), L"--cue", widen(cue), L"--dest", widen(dest.path),
+                                          L"--build"}));
+    ASSERT_TRUE(app.wait_held(1, 10000));
+    ASSERT_TRUE(app.wait_title(L"Building Boss Rally", 10000));
+    app.click(106);
+    ASSERT_TRUE(app.wait_until([&] { return control_at(app, 2).text == L"Stopping..."; }, 5000));
+    app.release_held();
+    // The disc build reads the flag while it copies the disc's files.
+    ASSERT_TRUE(app.wait_title(L"The build did not finish", 30000)) << narrow(app.title());
+    EXPECT_EQ(control_at(app, 1).text, L"cancelled");
+    app.screenshot(shot_name("cancelled"));
+    // Nothing is left behind: no build folder, no staging folder.
+    EXPECT_TRUE(kt::snapshot(dest.path).empty());
+    app.click(104);
+    ASSERT_TRUE(app.wait_title(L"Your copy of Boss Rally", 10000));
+    app.close_window();
+    EXPECT_EQ(app.wait_exit(10000), 0);
+}
