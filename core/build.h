@@ -95,5 +95,8 @@ int finish_build(BuildJob* job);
 // The embedded game executable for game_id: bytes and size, or null.
 // Platform-specific (Win32 resources, or linked-in data in the POSIX build).
 const unsigned char* embedded_game_bytes(const char* game_id, size_t* size_out);
+// Writes size bytes to path in one write, creating or truncating it.
+// Platform-specific (one CreateFileW and WriteFile on Windows).
+int write_embedded_executable(const char* path, const unsigned char* bytes, size_t size);
 
 #endif

@@ -22,17 +22,6 @@ const unsigned char* embedded_game_bytes(const char* game_id, size_t* size_out) 
     return start;
 }
 
-int extract_game_executable(const char* game_id, const char* path, char* error, size_t error_capacity) {
-    size_t size = 0;
-    const unsigned char* bytes = embedded_game_bytes(game_id, &size);
-    if (!bytes) {
-        set_error(error, error_capacity, "the builder is missing its copy of the game (%s); download it again",
-                  game_id);
-        return 0;
-    }
-    if (!write_whole_file(path, bytes, size)) {
-        set_error(error, error_capacity, "cannot write %s", path);
-        return 0;
-    }
-    return 1;
+int write_embedded_executable(const char* path, const unsigned char* bytes, size_t size) {
+    return write_whole_file(path, bytes, size);
 }

@@ -21,26 +21,14 @@ const unsigned char* embedded_game_bytes(const char* game_id, size_t* size_out) 
     return bytes;
 }
 
-int extract_game_executable(const char* game_id, const char* path, char* error, size_t error_capacity) {
-    size_t size = 0;
-    const unsigned char* bytes = embedded_game_bytes(game_id, &size);
-    if (!bytes) {
-        set_error(error, error_capacity, "the builder is missing its copy of the game (%s); download it again",
-                  game_id);
-        return 0;
-    }
+// One CreateFileW (no sharing, truncating) and one WriteFile of all bytes.
+int write_embedded_executable(const char* path, const unsigned char* bytes, size_t size) {
     wchar_t wpath[2048];
     if (MultiByteToWideChar(CP_UTF8, 0, path, -1, wpath, 2048) == 0) wpath[0] = 0;
     HANDLE file = CreateFileW(wpath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    int ok = 0;
-    if (file != INVALID_HANDLE_VALUE) {
-        DWORD written = 0;
-        ok = WriteFile(file, bytes, (DWORD)size, &written, nullptr) && written == size;
-        if (!CloseHandle(file)) ok = 0;
-    }
-    if (!ok) {
-        set_error(error, error_capacity, "cannot write %s", path);
-        return 0;
-    }
-    return 1;
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    DWORD written = 0;
+    int ok = WriteFile(file, bytes, (DWORD)size, &written, nullptr) && written == size;
+    if (!CloseHandle(file)) ok = 0;
+    return ok;
 }

@@ -76,6 +76,15 @@ int make_dir(const char* path);
 // Creates/truncates path and writes length bytes with one write. 1 only when
 // every byte was written and the close succeeded.
 int write_whole_file(const char* path, const void* bytes, size_t length);
+// 1 when path is a regular file this process may rewrite: not a folder and
+// not marked read-only (the read-only attribute on Windows; no owner write
+// bit, or no write access, elsewhere - honoured even for a privileged user,
+// as Windows honours its attribute). *mode_out (optional) receives the
+// permissions a replacement should carry (0 on Windows).
+int file_is_writable(const char* path, uint32_t* mode_out);
+// Gives path the permissions that file_is_writable reported; 1 on Windows,
+// where there are none to carry over.
+int set_file_mode(const char* path, uint32_t mode);
 // The whole file in a new heap buffer (caller frees with free), or null for
 // a missing, empty, unreadable or over-2-GiB file. *size_out gets the size.
 unsigned char* read_whole_file(const char* path, uint64_t* size_out);

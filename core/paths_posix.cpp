@@ -69,3 +69,13 @@ int remove_tree(const char* path) {
     }
     return rmdir(path) == 0 && all_ok;
 }
+
+int file_is_writable(const char* path, uint32_t* mode_out) {
+    struct stat st;
+    if (stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+    if (!(st.st_mode & S_IWUSR) || access(path, W_OK) != 0) return 0;
+    if (mode_out) *mode_out = (uint32_t)(st.st_mode & 07777);
+    return 1;
+}
+
+int set_file_mode(const char* path, uint32_t mode) { return chmod(path, (mode_t)mode) == 0; }

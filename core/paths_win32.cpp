@@ -131,3 +131,16 @@ int remove_tree(const char* path) {
     free(wpath);
     return removed && all_ok;
 }
+
+int file_is_writable(const char* path, uint32_t* mode_out) {
+    DWORD attributes = attributes_of(path);
+    if (mode_out) *mode_out = 0;
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY));
+}
+
+int set_file_mode(const char* path, uint32_t mode) {
+    (void)path;
+    (void)mode;
+    return 1;
+}

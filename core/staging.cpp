@@ -63,6 +63,23 @@ int prepare_staging(BuildJob* job, const char* game_id) {
     return extract_game_executable(game_id, job->exe_path, job->error, job->error_capacity);
 }
 
+int extract_game_executable(const char* game_id, const char* path, char* error, size_t error_capacity) {
+    size_t size = 0;
+    const unsigned char* bytes = embedded_game_bytes(game_id, &size);
+    if (!bytes) {
+        set_error(error, error_capacity, "the builder is missing its copy of the game (%s); download it again",
+                  game_id);
+        return 0;
+    }
+    // A partly written file is left for the driver's removal of the staging
+    // folder.
+    if (!write_embedded_executable(path, bytes, size)) {
+        set_error(error, error_capacity, "cannot write %s", path);
+        return 0;
+    }
+    return 1;
+}
+
 int finish_build(BuildJob* job) {
     char marker[PATH_CAPACITY];
     path_join(marker, sizeof marker, job->staging_dir, KELVORN_MARKER_NAME);

@@ -283,6 +283,10 @@ int copy_disc_file(DiscExtraction* extraction, uint32_t extent, uint32_t length,
             double fraction = (double)extraction->bytes_done * (extraction->high - extraction->low) /
                                   (double)total +
                               extraction->low;
+            // The rounding can land past the range's end (3 bytes give
+            // 0.1 + 2^-56 for 0.1): the last byte reports the end itself,
+            // so the next step's start is never a step back.
+            if (extraction->bytes_done >= total || fraction > extraction->high) fraction = extraction->high;
             extraction->progress(extraction->progress_user, fraction, COPY_STATUS);
         }
     }

@@ -195,9 +195,12 @@ int encode_track_flac(FILE* source, uint64_t sample_count, const char* path, Pro
         if (!ok) break;
         done += n;
         ++frames;
-        if (progress && frames % FLAC_PROGRESS_FRAMES == 0)
-            progress(progress_user, low_fraction + ((double)done * (high_fraction - low_fraction)) / (double)sample_count,
-                     nullptr);
+        if (progress && frames % FLAC_PROGRESS_FRAMES == 0) {
+            double fraction = low_fraction + ((double)done * (high_fraction - low_fraction)) / (double)sample_count;
+            // Rounding may pass the range's end, where the next track starts.
+            if (done >= sample_count || fraction > high_fraction) fraction = high_fraction;
+            progress(progress_user, fraction, nullptr);
+        }
     }
 
     if (ok) {

@@ -182,18 +182,32 @@ uint64_t best_partitioning(SubframeChoice* trial, uint32_t count, uint32_t k, co
 
     // Estimates everywhere, and the span of parameters any of them tries.
     uint8_t estimate[2 * FLAC_MAX_PARTITIONS - 1];
-    unsigned lowest = MAX_RICE, highest = 0;
+    unsigned least = MAX_RICE, most = 0;
     for (unsigned p = 0; p <= top; ++p) {
         const uint32_t parts = 1u << p, size = count >> p;
+        uint8_t* level = estimate + parts - 1;
+        const uint64_t* level_sums = sums + parts - 1;
+        level[0] = (uint8_t)rice_estimate(size - k, level_sums[0]);
+        if ((size & (size - 1)) == 0) {
+            // n = 2^m: the smallest e with 2^(m+e+1) >= sum is
+            // ceil(log2(sum)) - m - 1, kept within 0..14.
+            const int m = floor_log2(size);
+            for (uint32_t j = 1; j < parts; ++j) {
+                const uint64_t sum = level_sums[j];
+                int e = 64 - __builtin_clzll((sum - (sum != 0)) | 1) - m - 1;
+                e = e < 0 ? 0 : e;
+                level[j] = (uint8_t)(e > MAX_RICE ? MAX_RICE : e);
+            }
+        } else {
+            for (uint32_t j = 1; j < parts; ++j) level[j] = (uint8_t)rice_estimate(size, level_sums[j]);
+        }
         for (uint32_t j = 0; j < parts; ++j) {
-            const uint32_t n = j == 0 ? size - k : size;
-            const unsigned e = rice_estimate(n, sums[parts - 1 + j]);
-            estimate[parts - 1 + j] = (uint8_t)e;
-            const unsigned lo = e == 0 ? 0 : e - 1, hi = e == MAX_RICE ? (unsigned)MAX_RICE : e + 1;
-            if (lo < lowest) lowest = lo;
-            if (hi > highest) highest = hi;
+            least = level[j] < least ? level[j] : least;
+            most = level[j] > most ? level[j] : most;
         }
     }
+    const unsigned lowest = least == 0 ? 0 : least - 1;
+    const unsigned highest = most == MAX_RICE ? (unsigned)MAX_RICE : most + 1;
 
     // shifted[c][node]: sum of u >> c over every partition of every level,
     // for the parameters in [lowest, highest].

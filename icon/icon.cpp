@@ -15,9 +15,6 @@
 
 #ifdef _WIN32
 #include <windows.h>
-#else
-#include <sys/stat.h>
-#include <unistd.h>
 #endif
 
 static const char* const ICON_UNREADABLE = "the disc's icon is unreadable";
@@ -78,13 +75,6 @@ static wchar_t* wide_copy(const char* text) {
     return wide;
 }
 
-// The read-only attribute is refused outright: Windows enforces it even for
-// administrators, but Wine running as root would write through it.
-static int read_only(const wchar_t* path) {
-    DWORD attributes = GetFileAttributesW(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
-}
-
 int set_game_icon(const char* exe_path, const char* ico_path, char* error, size_t error_capacity) {
     uint64_t ico_size = 0;
     uint32_t count = 0;
@@ -93,8 +83,11 @@ int set_game_icon(const char* exe_path, const char* ico_path, char* error, size_
         set_error(error, error_capacity, "%s", ICON_UNREADABLE);
         return 0;
     }
+    // A read-only executable is refused outright: Windows enforces the
+    // attribute even for administrators, but Wine running as root would
+    // write through it.
     wchar_t* wide_exe = wide_copy(exe_path);
-    HANDLE update = wide_exe && !read_only(wide_exe) ? BeginUpdateResourceW(wide_exe, FALSE) : nullptr;
+    HANDLE update = wide_exe && file_is_writable(exe_path, nullptr) ? BeginUpdateResourceW(wide_exe, FALSE) : nullptr;
     free(wide_exe);
     if (!update) {
         free(ico);
@@ -128,33 +121,6 @@ int set_game_icon(const char* exe_path, const char* ico_path, char* error, size_
 
 #endif
 
-#ifdef _WIN32
-// Windows refuses to move onto an open file; the read-only attribute is
-// checked as for the system's update. No permissions to carry over.
-typedef int FileMode;
-static int exe_is_writable(const char* exe_path, FileMode*) {
-    wchar_t* wide = wide_copy(exe_path);
-    int writable = wide && !read_only(wide);
-    free(wide);
-    return writable;
-}
-static int keep_mode(const char*, FileMode) { return 1; }
-#else
-// The POSIX counterpart of opening the executable for a resource update:
-// it must be a regular file this process may write, and not marked
-// read-only (no owner write bit), which even a privileged user respects
-// here as Windows does its read-only attribute. *mode gets its permissions.
-typedef mode_t FileMode;
-static int exe_is_writable(const char* exe_path, FileMode* mode) {
-    struct stat st;
-    if (stat(exe_path, &st) != 0 || !S_ISREG(st.st_mode)) return 0;
-    if (!(st.st_mode & S_IWUSR) || access(exe_path, W_OK) != 0) return 0;
-    *mode = st.st_mode & 07777;
-    return 1;
-}
-// The replacement keeps the executable's permissions.
-static int keep_mode(const char* part, FileMode mode) { return chmod(part, mode) == 0; }
-#endif
 
 int set_game_icon_own_writer(const char* exe_path, const char* ico_path, char* error, size_t error_capacity) {
     uint64_t ico_size = 0;
@@ -164,9 +130,11 @@ int set_game_icon_own_writer(const char* exe_path, const char* ico_path, char* e
         set_error(error, error_capacity, "%s", ICON_UNREADABLE);
         return 0;
     }
-    FileMode mode = 0;
+    // Like the system's update, never rewrite a read-only executable; the
+    // replacement keeps the executable's permissions.
+    uint32_t mode = 0;
     uint64_t exe_size = 0;
-    unsigned char* exe = exe_is_writable(exe_path, &mode) ? read_whole_file(exe_path, &exe_size) : nullptr;
+    unsigned char* exe = file_is_writable(exe_path, &mode) ? read_whole_file(exe_path, &exe_size) : nullptr;
     if (!exe) {
         free(ico);
         set_error(error, error_capacity, "%s", ICON_NOT_SET);
@@ -191,7 +159,7 @@ int set_game_icon_own_writer(const char* exe_path, const char* ico_path, char* e
         if (k < count) break;
         updates[count] = PeResourceUpdate{14, 1, 0, group, (uint32_t)(6 + 14 * (size_t)count)};
         if (!pe_update_resources(exe, (size_t)exe_size, updates, (size_t)count + 1, &patched, &patched_size)) break;
-        if (!write_whole_file(part, patched, patched_size) || !keep_mode(part, mode) ||
+        if (!write_whole_file(part, patched, patched_size) || !set_file_mode(part, mode) ||
             !move_replace(part, exe_path)) {
             if (!is_directory(part)) remove_tree(part);  // never someone's folder
             break;

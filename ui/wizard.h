@@ -1,0 +1,165 @@
+// The wizard window: one process-wide state record, the control factory and
+// the page builders. Everything here runs on the window thread unless a
+// function says otherwise; worker threads (file checks, the build) hand
+// results back by posting WM_APP_* messages to the main window and never
+// touch a window themselves.
+//
+// Texts are UTF-16 in the window layer; paths go down to the core as UTF-8
+// (780-byte buffers: three bytes for each of the 260 units of a path).
+#ifndef KELVORN_UI_WIZARD_H
+#define KELVORN_UI_WIZARD_H
+
+#include <windows.h>
+
+#include "core/build.h"
+#include "checks/checks.h"
+#include "disc/cue.h"
+
+typedef int InputSlot;
+enum { SLOT_BIN = 0, SLOT_CUE = 1, SLOT_ROM = 2, SLOT_COUNT = 3 };
+
+typedef int WizardPage;
+enum { PAGE_GAME = 1, PAGE_FILES = 2, PAGE_BUILDING = 3, PAGE_RESULT = 4 };
+
+// Posted to the main window with wParam 0.
+enum {
+    WM_APP_PROGRESS = WM_APP + 1,    // lParam 0: new progress fraction and status text
+    WM_APP_CHECK_DONE = WM_APP + 2,  // lParam: the finished FileCheckJob, now the window's
+    WM_APP_BUILD_DONE = WM_APP + 3,  // lParam 0: build_ok, build_error, build_folder are set
+};
+
+// Control ids: the low word of a WM_COMMAND wParam.
+enum {
+    IDC_GAME_BOSS_RALLY = 100,
+    IDC_GAME_TOP_GEAR_RALLY = 101,
+    IDC_CHOOSE_DEST = 102,
+    IDC_CONTINUE = 103,
+    IDC_BACK = 104,
+    IDC_BUILD = 105,
+    IDC_CANCEL = 106,
+    IDC_OPEN_FOLDER = 107,
+    IDC_PLAY = 108,
+    IDC_CLOSE = 109,
+    IDC_CHOOSE_BIN = 110,
+    IDC_CHOOSE_CUE = 111,
+    IDC_CHOOSE_ROM = 112,
+};
+
+enum {
+    UI_PATH_UNITS = 260,      // a UTF-16 path: at most 259 characters and a terminator
+    UI_PATH_UTF8 = 780,       // the same path as UTF-8
+    UI_MAX_CONTROLS = 64,
+    UI_STATUS_UNITS = 256,
+    UI_BUILD_ERROR = 1024,
+    UI_BUILD_FOLDER = 2048,
+};
+
+// Layout unit: the client area is 588 x 400 at 96 DPI.
+enum { CLIENT_WIDTH = 588, CLIENT_HEIGHT = 400 };
+
+struct WizardState {
+    HWND main_window;  // set once at start-up, before any worker thread exists
+    HFONT font_normal, font_bold, font_title, font_mono;
+    GameKind game;
+    wchar_t dest_path[UI_PATH_UNITS];
+    wchar_t input_path[SLOT_COUNT][UI_PATH_UNITS];
+    int verdict_good[SLOT_COUNT];
+    HWND verdict_label[SLOT_COUNT];  // null while that row is not shown
+    int pending_checks;
+    WizardPage page;
+    int cancel_requested;  // only goes 0 -> 1 while a build runs
+    HWND status_label, progress_bar, build_button;
+    HWND controls[UI_MAX_CONTROLS];
+    int control_count;
+
+    // Build thread -> window hand-off. progress_fraction and status_text are
+    // rewritten by every progress report while earlier WM_APP_PROGRESS
+    // messages may still be queued; both sides touch them only under
+    // progress_lock so that the window never reads a half-written text.
+    SRWLOCK progress_lock;
+    double progress_fraction;
+    wchar_t status_text[UI_STATUS_UNITS];
+
+    // Written by the build thread before it posts WM_APP_BUILD_DONE.
+    int build_ok;
+    char build_error[UI_BUILD_ERROR];
+    char build_folder[UI_BUILD_FOLDER];
+};
+
+// One started file check: made zero-filled by the window thread, owned by its
+// check thread while it runs, handed back with WM_APP_CHECK_DONE and freed by
+// the window thread.
+struct FileCheckJob {
+    int slot;
+    wchar_t path[UI_PATH_UNITS];
+    FileCheck check;
+};
+
+extern WizardState g_wizard;
+
+// --- main_window.cpp ---
+// Start-up steps 5 to 8: registers the "Kelvorn" class, creates the main
+// window (hidden), gives it its 588 x 400 client area at the window's DPI
+// and makes the four fonts. 0 when the window cannot be made.
+int create_main_window(HINSTANCE instance);
+// Applies the command line to g_wizard; 1 when --build was given.
+int read_command_line(void);
+// x, y, width, height in 96-DPI units; the control is recorded for clear_page
+// (up to 64 per page).
+HWND create_control(const wchar_t* class_name, const wchar_t* text, DWORD style, int x, int y,
+                    int width, int height, int id, HFONT font);
+// Destroys every recorded control and forgets the page's handles.
+void clear_page(void);
+// Called by every page builder once its controls exist: gives the keyboard
+// focus to the page's default button when the window is active.
+void focus_page(void);
+LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+// Worker threads: posts message to the main window, waiting out a full
+// message queue (a build that reports often can fill it), so that a result
+// is never lost. 0 only when the window is gone.
+int post_result(UINT message, LPARAM lparam);
+
+// Copies at most 259 characters of source into a 260-unit path buffer.
+void copy_path(wchar_t* destination, const wchar_t* source);
+// UTF-16 -> UTF-8 into out[0..capacity), cut at a whole character and always
+// terminated.
+void to_utf8(const wchar_t* text, char* out, int capacity);
+// UTF-8 -> UTF-16 into out[0..units), always terminated.
+void to_utf16(const char* text, wchar_t* out, int units);
+
+// --- game_page.cpp ---
+void show_game_page(void);
+// Asks for a folder (folder_mode 1) or a file through the common item dialog.
+// destination: 260 units, written only when the result is 1. The filter
+// texts are used in file mode only.
+int choose_path(int folder_mode, wchar_t* destination, const wchar_t* filter_name,
+                const wchar_t* filter_pattern);
+
+// --- files_page.cpp ---
+void show_files_page(void);
+HWND add_file_row(InputSlot slot, const wchar_t* label, const char* expected_md5, int y,
+                  int choose_id);
+void accept_disc_file(int cue_button, const wchar_t* path);
+void start_file_check(InputSlot slot, const wchar_t* path);
+void update_build_button(void);
+// lParam of WM_APP_CHECK_DONE: the finished job, freed here.
+void on_check_done(LPARAM job);
+LRESULT on_ctlcolorstatic(HDC device_context, HWND control);
+void on_choose_file(int id);
+
+// --- build_pages.cpp ---
+void start_build(void);
+// Replaces the page with the building page (start_build's steps 4 and 5).
+void show_building_page(void);
+// ProgressFn of the build; runs on the build thread.
+void report_progress(uint64_t user, double fraction, const char* status);
+// The build thread: runs the build driver and posts WM_APP_BUILD_DONE.
+DWORD WINAPI build_thread(void* parameter);
+void on_progress(void);
+void show_result_page(void);
+void on_cancel(HWND cancel_button);
+void open_build_folder(void);
+void play_build(void);
+
+#endif
