@@ -292,11 +292,12 @@ TEST(CliBuild, DefaultDestinationIsTheWindowsOne) {
 #endif
     std::string folder = kt::join(games, "Top Gear Rally");
     ASSERT_FALSE(kt::exists(folder)) << "an earlier run left " << folder;
+    bool had_games = kt::exists(games);
     kcli::CliResult r = kcli::run_cli(testing_cli(), {"--game", "tgr", "--rom", in.rom_path});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out, tgr_plain_output("rom.z64", kt::md5_hex_of(in.rom), folder));
     expect_tgr_build(folder, in.rom);
-    kt::remove_all(folder);
+    kt::remove_all(had_games ? folder : games);
 }
 
 TEST(CliDestination, ForeignFolderIsRefusedAndEarlierBuildNeedsReplace) {
