@@ -142,7 +142,6 @@ struct ProgressView {
     double fraction;
     char status[256];
     int drawn;           // a bar line is on screen
-    int stopping_shown;  // plain output: "Stopping..." printed
 };
 
 static ProgressView view;
@@ -230,7 +229,7 @@ enum InputKind { INPUT_BIN, INPUT_CUE, INPUT_ROM };
 // MD5", the digest and the mark; the note when there is one.
 static void print_verdict(const char* path, const FileCheck* check) {
     say("%s\nYour file's MD5  %s  %s\n", file_name_of(path), check->md5_hex,
-           check->ok ? "\xE2\x9C\x93 matches" : "\xE2\x9C\x97 does not match");
+        check->ok ? "\xE2\x9C\x93 matches" : "\xE2\x9C\x97 does not match");
     if (check->note[0]) say("%s\n", check->note);
 }
 
