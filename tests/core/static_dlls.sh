@@ -23,7 +23,7 @@ bad=0
 # The Wine prefix and generated fixtures hold executables that are not ours.
 list=$(mktemp)
 trap 'rm -f "$list"' EXIT
-find "$tree" \( -name wineprefix -o -name fixtures \) -prune -o -type f -iname '*.exe' -print >"$list"
+find "$tree" \( -name 'wineprefix*' -o -name drive_c -o -name fixtures \) -prune -o -type f -iname '*.exe' -print >"$list"
 while IFS= read -r exe; do
     dlls=$("$objdump" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p')
     if [ -z "$dlls" ]; then
