@@ -34,6 +34,18 @@ int probe_destination(const BuildRequest* request, int* marker_out) {
     return path_exists(folder);
 }
 
+// Removes an earlier build that sits under the aside name. It is first
+// renamed to the staging name (free at this point), which every build clears
+// without looking for the marker: a removal cut short there can never leave
+// a marker-less remnant that blocks the aside name for good.
+static void remove_aside(const char* aside, const char* staging) {
+    if (!path_exists(staging) && move_replace(aside, staging)) {
+        remove_tree(staging);
+        return;
+    }
+    remove_tree(aside);
+}
+
 // A leftover aside folder of ours: either an interrupted replacement left
 // the build folder missing (rename it back) or it is garbage (remove it).
 static void settle_leftover_aside(const BuildJob* job) {
@@ -44,7 +56,7 @@ static void settle_leftover_aside(const BuildJob* job) {
     if (!path_exists(folder)) {
         if (move_replace(aside, folder)) return;
     }
-    remove_tree(aside);
+    remove_aside(aside, job->staging_dir);
 }
 
 int prepare_staging(BuildJob* job, const char* game_id) {
@@ -113,6 +125,6 @@ int finish_build(BuildJob* job) {
         set_error(job->error, job->error_capacity, "cannot move the build into place at %s", folder);
         return 0;
     }
-    if (aside[0]) remove_tree(aside);  // a leftover is cleared by the next build
+    if (aside[0]) remove_aside(aside, job->staging_dir);  // a leftover is cleared by the next build
     return 1;
 }
