@@ -71,7 +71,11 @@ case $TARGET in
             convert -size 64x64 xc:gold -define icon:auto-resize=64 -define icon:format=png "$OUT/seeds/png.ico" 2>/dev/null || true
         fi ;;
     pe)
-        [ -n "$GAME_EXE" ] && [ -f "$GAME_EXE" ] && cp -f "$GAME_EXE" "$OUT/seeds/game.exe" ;;
+        [ -n "$GAME_EXE" ] && [ -f "$GAME_EXE" ] && cp -f "$GAME_EXE" "$OUT/seeds/game.exe"
+        # The icon tests' executable: named resources, many types, a manifest.
+        rich=${GAME_EXE%/games/*}/tests/icon/richpe.exe
+        [ -f "$rich" ] && cp -f "$rich" "$OUT/seeds/richpe.exe"
+        true ;;
     flac)
         if [ ! -f "$OUT/seeds/music" ] && command -v ffmpeg >/dev/null; then
             m=$(ls /usr/share/games/wesnoth/1.16/data/core/music/*.ogg 2>/dev/null | head -1)
