@@ -84,8 +84,10 @@ int extract_game_executable(const char* game_id, const char* path, char* error,
 
 // Writes the marker into the staging folder and puts the staging folder in
 // the build folder's place, replacing only an earlier build that carries the
-// marker. The earlier build is renamed aside first and restored when the
-// final move fails, so a failure never loses it.
+// marker. Where exchange_paths works the two folders swap atomically and the
+// earlier one is then removed from the staging name. Otherwise the earlier
+// build is renamed aside first and restored when the final move fails, so a
+// failure never loses it.
 int finish_build(BuildJob* job);
 
 // Marker file name and content.

@@ -62,10 +62,19 @@ int path_exists(const char* path);
 // Renames existing_path onto new_path, replacing an existing file there.
 // Never copies across volumes.
 int move_replace(const char* existing_path, const char* new_path);
+// Swaps the entries at first and second (files or folders) in one atomic
+// step: at every moment each name holds one of the two, never nothing.
+// 1 when they were swapped; 0 when either is missing, they lie on different
+// volumes, or the platform or file system has no atomic exchange (nothing
+// changed then, and callers fall back to renaming one aside first).
+// Linux: renameat2 with RENAME_EXCHANGE. Windows and other systems: always 0.
+int exchange_paths(const char* first, const char* second);
 // Deletes a file, or a folder with everything in it. A missing path is
 // success. Read-only files go too. A symbolic link or junction is removed
-// itself, never what it points to. Every entry is attempted even after a
-// failure; the result is 0 when anything was left.
+// itself, never what it points to, also when a folder inside is swapped
+// for a link while the removal runs (POSIX: every step is relative to an
+// open folder and never follows a link). Every entry is attempted even
+// after a failure; the result is 0 when anything was left.
 int remove_tree(const char* path);
 // Creates path and every missing folder above it. A drive prefix ("C:") is
 // never created. 1 when path ends up a folder (or an existing file, as

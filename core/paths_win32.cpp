@@ -74,6 +74,10 @@ int make_dir(const char* path) {
     return ok;
 }
 
+// No atomic exchange of two folders here (MoveFileEx never replaces a
+// folder); builds use the aside scheme.
+int exchange_paths(const char*, const char*) { return 0; }
+
 int remove_tree(const char* path) {
     wchar_t* wpath = wide_copy(path);
     if (!wpath) return 1;  // cannot be probed: nothing to remove

@@ -1,10 +1,16 @@
 // Staging folder, marker file, replace policy and the move into place.
 //
-// Replacing an earlier build: the earlier build folder is renamed aside to
-// ".<name>.replaced" in the destination, the staging folder is renamed into
-// its place, and only then is the aside folder removed. When the second
-// rename fails the aside folder is renamed back, so a failure never loses
-// the earlier build. Both renames stay inside the destination folder.
+// Replacing an earlier build: where the file system can swap two folders
+// atomically (exchange_paths), the staging folder and the earlier build
+// change places in one step and the earlier build, now under the staging
+// name, is removed; the build folder is never absent and never partial,
+// whenever the process dies. Elsewhere the earlier build folder is renamed
+// aside to ".<name>.replaced" in the destination, the staging folder is
+// renamed into its place, and only then is the aside folder removed. When
+// the second rename fails the aside folder is renamed back, so a failure
+// never loses the earlier build; a process that dies between the renames
+// leaves the aside folder, which the next build renames back. Every rename
+// stays inside the destination folder.
 #include "core/build.h"
 
 #include <string.h>
@@ -28,6 +34,18 @@ int probe_destination(const BuildRequest* request, int* marker_out) {
     return path_exists(folder);
 }
 
+// Removes an earlier build that sits under the aside name. It is first
+// renamed to the staging name (free at this point), which every build clears
+// without looking for the marker: a removal cut short there can never leave
+// a marker-less remnant that blocks the aside name for good.
+static void remove_aside(const char* aside, const char* staging) {
+    if (!path_exists(staging) && move_replace(aside, staging)) {
+        remove_tree(staging);
+        return;
+    }
+    remove_tree(aside);
+}
+
 // A leftover aside folder of ours: either an interrupted replacement left
 // the build folder missing (rename it back) or it is garbage (remove it).
 static void settle_leftover_aside(const BuildJob* job) {
@@ -38,7 +56,7 @@ static void settle_leftover_aside(const BuildJob* job) {
     if (!path_exists(folder)) {
         if (move_replace(aside, folder)) return;
     }
-    remove_tree(aside);
+    remove_aside(aside, job->staging_dir);
 }
 
 int prepare_staging(BuildJob* job, const char* game_id) {
@@ -102,10 +120,17 @@ int finish_build(BuildJob* job) {
             return 0;
         }
         aside_path(job, aside, sizeof aside);
-        // Only a leftover of ours may be cleared from the aside name.
+        // Only a leftover of ours may be cleared from the aside name. The
+        // swap below does not need the name, but both schemes refuse alike.
         if (path_exists(aside) && (!carries_marker(aside) || !remove_tree(aside))) {
             set_error(job->error, job->error_capacity, "cannot replace the earlier build at %s", folder);
             return 0;
+        }
+        if (exchange_paths(job->staging_dir, folder)) {
+            // A leftover (the earlier build, carrying the marker, under the
+            // staging name) is cleared by the next build.
+            remove_tree(job->staging_dir);
+            return 1;
         }
         if (!move_replace(folder, aside)) {
             set_error(job->error, job->error_capacity, "cannot replace the earlier build at %s", folder);
@@ -117,6 +142,6 @@ int finish_build(BuildJob* job) {
         set_error(job->error, job->error_capacity, "cannot move the build into place at %s", folder);
         return 0;
     }
-    if (aside[0]) remove_tree(aside);  // a leftover is cleared by the next build
+    if (aside[0]) remove_aside(aside, job->staging_dir);  // a leftover is cleared by the next build
     return 1;
 }

@@ -64,8 +64,9 @@ void put_frame_number(FrameBitWriter* w, uint32_t v) {
 
 inline int16_t le16(const uint8_t* p) { return (int16_t)(uint16_t)(p[0] | (p[1] << 8)); }
 
-// Reads, analyses and writes one frame. Returns 1, or 0 with the message
-// already written (or none for a short write).
+// Reads, analyses and writes one frame. Returns 1; 0 with the message
+// already written when the source fails; -1 without a message when the
+// frame cannot be written.
 int encode_block(FILE* source, FILE* out, FlacWorkArea* work, uint8_t* read_buffer, uint32_t n,
                  int full_block, uint32_t frame_number, Md5Context* md5, char* error,
                  size_t error_capacity) {
@@ -145,7 +146,7 @@ int encode_block(FILE* source, FILE* out, FlacWorkArea* work, uint8_t* read_buff
     if (w.pending) put_bits(&w, 0, 8 - w.pending);
     put_bits(&w, flac_crc16(w.bytes, (size_t)w.length), 16);
 
-    return fwrite(w.bytes, 1, (size_t)w.length, out) == w.length;
+    return fwrite(w.bytes, 1, (size_t)w.length, out) == w.length ? 1 : -1;
 }
 
 }  // namespace
@@ -179,6 +180,7 @@ int encode_track_flac(FILE* source, uint64_t sample_count, const char* path, Pro
     Md5Context md5;
     md5_init(&md5);
     int ok = fwrite(header, 1, sizeof header, out) == sizeof header;
+    int write_failed = !ok;  // a full or failing disk: "cannot write <path>"
 
     uint64_t done = 0;
     uint32_t frames = 0;
@@ -190,9 +192,13 @@ int encode_track_flac(FILE* source, uint64_t sample_count, const char* path, Pro
             ok = 0;
             break;
         }
-        ok = encode_block(source, out, work, read_buffer, n, remaining >= FLAC_MAX_BLOCK, frames, &md5, error,
-                          error_capacity);
-        if (!ok) break;
+        const int block = encode_block(source, out, work, read_buffer, n, remaining >= FLAC_MAX_BLOCK, frames, &md5,
+                                       error, error_capacity);
+        if (block != 1) {
+            write_failed = block < 0;
+            ok = 0;
+            break;
+        }
         done += n;
         ++frames;
         if (progress && frames % FLAC_PROGRESS_FRAMES == 0) {
@@ -209,13 +215,16 @@ int encode_track_flac(FILE* source, uint64_t sample_count, const char* path, Pro
         build_stream_header(header, sample_count, digest);
         ok = seek_to(out, 0);
         if (ok) ok = fwrite(header, 1, sizeof header, out) == sizeof header;
+        write_failed = !ok;
     }
+    // Buffered bytes that do not fit show up only here.
     const int closed = fclose(out) == 0;
     free(work);
     if (ok && closed) {
         if (move_replace(part_path, path)) return 1;
-        set_error(error, error_capacity, "cannot write %s", path);
+        write_failed = 1;
     }
+    if (write_failed || (ok && !closed)) set_error(error, error_capacity, "cannot write %s", path);
     remove_tree(part_path);
     return 0;
 }

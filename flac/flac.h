@@ -43,9 +43,10 @@ struct FlacWorkArea {
 // path is left untouched. progress (may be null) is called with a null status
 // after every 64th frame with low + done * (high - low) / sample_count.
 // cancel (may be null) is read before every block. Returns 1, or 0 with one
-// line in error ("out of memory", "cannot write <path>", "cancelled", "the
-// disc image ends inside an audio track"), or with no message when a write,
-// the rewind or the close failed.
+// line in error: "out of memory", "cancelled", "the disc image ends inside
+// an audio track", or "cannot write <path>" when the file cannot be made,
+// a write, the rewind or the close fails (a full disk), or the finished
+// file cannot be moved onto path.
 int encode_track_flac(FILE* source, uint64_t sample_count, const char* path, ProgressFn progress,
                       uint64_t progress_user, double low_fraction, double high_fraction, int* cancel,
                       char* error, size_t error_capacity);

@@ -97,7 +97,10 @@ static int parse_layout(const unsigned char* image, size_t size, PeLayout* L) {
             if (ptr + raw > size) return 0;
             if (ptr + raw > L->raw_end) L->raw_end = ptr + raw;
         }
-        uint64_t span = vsize ? vsize : raw;
+        // A section claims the larger of its memory and file sizes (the
+        // readers here map RVAs through the file size), and at least one
+        // byte: a section added after the last must overlap none of them.
+        uint64_t span = vsize > raw ? vsize : raw ? raw : 1;
         uint64_t end = va + span;
         if (is_power_of_two(L->section_align)) end = align_up(end, L->section_align);
         if (end > L->virtual_end) L->virtual_end = end;

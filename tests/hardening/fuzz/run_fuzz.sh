@@ -1,0 +1,113 @@
+#!/bin/sh
+# Builds one fuzz target with clang (libFuzzer, AddressSanitizer, UBSan),
+# replays its committed regression inputs, then fuzzes it for SECONDS.
+#
+#   run_fuzz.sh SOURCE_DIR WORK_DIR TARGET SECONDS [GAME_EXE]
+#
+# TARGET: cue | iso | ico | pe | flac. WORK_DIR/TARGET keeps the binary, the
+# growing corpus (so later runs start where earlier ones stopped) and any
+# crashing input (crash-*). GAME_EXE: a Windows executable for the ico
+# target (the stand-in game). Prints one summary line:
+#   fuzz TARGET: N executions in S s, corpus C inputs, 0 crashes
+# and exits 1 when an input crashes or breaks a check.
+set -eu
+SRC=$1
+WORK=$2
+TARGET=$3
+SECONDS_=$4
+GAME_EXE=${5:-}
+HERE=$SRC/tests/hardening/fuzz
+OUT=$WORK/$TARGET
+mkdir -p "$OUT/corpus" "$OUT/seeds" "$OUT/tmp"
+
+PATHS="core/paths_common.cpp core/paths_posix.cpp"
+case $TARGET in
+    cue)  LIB="disc/cue.cpp $PATHS"; MAXLEN=4096 ;;
+    iso)  LIB="disc/iso.cpp $PATHS"; MAXLEN=65536 ;;
+    pe)   LIB="icon/pe_resources.cpp"; MAXLEN=262144 ;;
+    ico)  LIB="icon/icon.cpp icon/pe_resources.cpp $PATHS"; MAXLEN=16384 ;;
+    flac) LIB="flac/flac.cpp flac/subframe.cpp flac/crc.cpp checks/md5.cpp tests/flac/flac_reference.cpp $PATHS"
+          MAXLEN=40000 ;;
+    *) echo "run_fuzz.sh: unknown target $TARGET" >&2; exit 2 ;;
+esac
+
+# Rebuild when any source is newer than the binary.
+BIN=$OUT/fuzz_$TARGET
+stale=0
+[ -x "$BIN" ] || stale=1
+for f in $LIB tests/hardening/fuzz/fuzz_$TARGET.cpp tests/hardening/fuzz/fuzz_support.h; do
+    [ "$SRC/$f" -nt "$BIN" ] && stale=1
+done
+for h in "$SRC"/core/*.h "$SRC"/disc/*.h "$SRC"/icon/*.h "$SRC"/flac/*.h "$SRC"/checks/*.h; do
+    [ "$h" -nt "$BIN" ] && stale=1
+done
+if [ $stale = 1 ]; then
+    sources=""
+    for f in $LIB; do sources="$sources $SRC/$f"; done
+    clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
+        -fno-omit-frame-pointer -I"$SRC" -I"$SRC/tests" -I"$HERE" \
+        -o "$BIN" "$HERE/fuzz_$TARGET.cpp" $sources
+fi
+
+# Seeds: the committed ones, plus some made here from the project's tools.
+cp -f "$HERE/seeds/$TARGET"/* "$OUT/seeds/" 2>/dev/null || true
+cp -f "$HERE/regressions/$TARGET"/* "$OUT/seeds/" 2>/dev/null || true
+case $TARGET in
+    iso)
+        if [ ! -f "$OUT/seeds/joliet" ] && command -v xorriso >/dev/null; then
+            t=$OUT/tmp/tree
+            rm -rf "$t" && mkdir -p "$t/DirectX/SUB" "$t/DATA/A/B" "$t/Musique é"
+            printf 'brglide' > "$t/BRGlide.dll"; printf 'x' > "$t/DirectX/SUB/F.TXT"
+            printf 'abc' > "$t/DATA/A/B/C.DAT"; : > "$t/DATA/EMPTY"; printf 'é' > "$t/Musique é/lisez.txt"
+            xorriso -as mkisofs -quiet -J -V SEED -o "$OUT/tmp/j.iso" "$t" 2>/dev/null
+            xorriso -as mkisofs -quiet -V SEED -o "$OUT/tmp/p.iso" "$t" 2>/dev/null
+            # Sector 16 onward: the descriptors, path tables and records.
+            tail -c +32769 "$OUT/tmp/j.iso" > "$OUT/seeds/joliet"
+            tail -c +32769 "$OUT/tmp/p.iso" > "$OUT/seeds/primary"
+        fi ;;
+    ico)
+        if [ ! -f "$OUT/seeds/multi.ico" ] && command -v convert >/dev/null; then
+            convert -size 32x32 xc:navy -define icon:auto-resize=32,16 "$OUT/seeds/multi.ico"
+            convert -size 64x64 xc:gold -define icon:auto-resize=64 -define icon:format=png "$OUT/seeds/png.ico" 2>/dev/null || true
+        fi ;;
+    pe)
+        [ -n "$GAME_EXE" ] && [ -f "$GAME_EXE" ] && cp -f "$GAME_EXE" "$OUT/seeds/game.exe"
+        # The icon tests' executable: named resources, many types, a manifest.
+        rich=${GAME_EXE%/games/*}/tests/icon/richpe.exe
+        [ -f "$rich" ] && cp -f "$rich" "$OUT/seeds/richpe.exe"
+        true ;;
+    flac)
+        if [ ! -f "$OUT/seeds/music" ] && command -v ffmpeg >/dev/null; then
+            m=$(ls /usr/share/games/wesnoth/1.16/data/core/music/*.ogg 2>/dev/null | head -1)
+            if [ -n "$m" ]; then
+                { printf '\000'; ffmpeg -v error -ss 20 -t 0.2 -i "$m" -f s16le -ar 44100 -ac 2 -; } \
+                    > "$OUT/seeds/music" 2>/dev/null || rm -f "$OUT/seeds/music"
+            fi
+        fi ;;
+esac
+
+export TMPDIR=$OUT/tmp
+[ "$TARGET" = ico ] && export KELVORN_FUZZ_EXE=$GAME_EXE
+
+# The regression inputs first: each must pass as it is.
+if ls "$HERE/regressions/$TARGET"/* >/dev/null 2>&1; then
+    "$BIN" "$HERE/regressions/$TARGET"/* > "$OUT/replay.log" 2>&1 || {
+        cat "$OUT/replay.log" >&2
+        echo "fuzz $TARGET: a regression input fails" >&2
+        exit 1
+    }
+fi
+
+status=0
+"$BIN" -max_total_time="$SECONDS_" -max_len=$MAXLEN -rss_limit_mb=2048 -timeout=25 \
+    -print_final_stats=1 -artifact_prefix="$OUT/" "$OUT/corpus" "$OUT/seeds" > "$OUT/fuzz.log" 2>&1 || status=$?
+rm -rf "$OUT/tmp"/kelvorn-fuzz-*
+runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$OUT/fuzz.log" | tail -1)
+took=$(sed -n 's/^Done [0-9]* runs in \([0-9]*\) second.*/\1/p' "$OUT/fuzz.log" | tail -1)
+corpus=$(ls "$OUT/corpus" | wc -l)
+if [ $status -ne 0 ]; then
+    tail -60 "$OUT/fuzz.log" >&2
+    echo "fuzz $TARGET: ${runs:-?} executions, corpus $corpus inputs, CRASH (input in $OUT/crash-* or leak-*/timeout-*)"
+    exit 1
+fi
+echo "fuzz $TARGET: ${runs:-?} executions in ${took:-$SECONDS_} s, corpus $corpus inputs, 0 crashes"
