@@ -23,7 +23,7 @@ PACKAGES=(
     cmake g++ make git ca-certificates
     gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     wine wine64
-    xvfb xauth x11-apps fonts-dejavu-core
+    xvfb xauth x11-apps fonts-dejavu-core strace
     googletest
     flac ffmpeg xorriso bchunk imagemagick icoutils
     wesnoth-1.16-music
