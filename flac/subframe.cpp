@@ -257,6 +257,18 @@ uint64_t best_partitioning(SubframeChoice* trial, uint32_t count, uint32_t k, co
     return best;
 }
 
+// Emits the oldest 32 of the live bits in acc, big-endian, and drops them
+// from the count; live is 32 or more on entry.
+static inline uint8_t* flush_word(uint64_t acc, int* live, uint8_t* out) {
+    *live -= 32;
+    uint32_t word = (uint32_t)(acc >> *live);
+    out[0] = (uint8_t)(word >> 24);
+    out[1] = (uint8_t)(word >> 16);
+    out[2] = (uint8_t)(word >> 8);
+    out[3] = (uint8_t)word;
+    return out + 4;
+}
+
 // Rice codes of u[from..to) with parameter c, through a local 64-bit
 // register flushed 32 bits at a time. Leaves the writer as put_bits would.
 void write_rice(FrameBitWriter* w, const uint32_t* u, uint32_t from, uint32_t to, unsigned c) {
@@ -271,13 +283,7 @@ void write_rice(FrameBitWriter* w, const uint32_t* u, uint32_t from, uint32_t to
             live += 32;
             q -= 32;
             // live was below 32, so one flush brings it below 32 again.
-            live -= 32;
-            uint32_t word = (uint32_t)(acc >> live);
-            out[0] = (uint8_t)(word >> 24);
-            out[1] = (uint8_t)(word >> 16);
-            out[2] = (uint8_t)(word >> 8);
-            out[3] = (uint8_t)word;
-            out += 4;
+            out = flush_word(acc, &live, out);
         }
         const int n = (int)(q + 1 + c);  // at most 32 + 14 bits
         if (n <= 32) {
@@ -286,27 +292,11 @@ void write_rice(FrameBitWriter* w, const uint32_t* u, uint32_t from, uint32_t to
         } else {
             acc = (acc << (q + 1)) | 1;
             live += (int)q + 1;
-            if (live >= 32) {
-                live -= 32;
-                uint32_t word = (uint32_t)(acc >> live);
-                out[0] = (uint8_t)(word >> 24);
-                out[1] = (uint8_t)(word >> 16);
-                out[2] = (uint8_t)(word >> 8);
-                out[3] = (uint8_t)word;
-                out += 4;
-            }
+            if (live >= 32) out = flush_word(acc, &live, out);
             acc = (acc << c) | (u[i] & low_mask);
             live += (int)c;
         }
-        if (live >= 32) {
-            live -= 32;
-            uint32_t word = (uint32_t)(acc >> live);
-            out[0] = (uint8_t)(word >> 24);
-            out[1] = (uint8_t)(word >> 16);
-            out[2] = (uint8_t)(word >> 8);
-            out[3] = (uint8_t)word;
-            out += 4;
-        }
+        if (live >= 32) out = flush_word(acc, &live, out);
     }
     while (live >= 8) {
         live -= 8;

@@ -10,12 +10,14 @@
 
 static wchar_t folder[MAX_PATH * 2];
 
+#if GAME_DISC
 static DWORD attributes(const wchar_t* name) {
     wchar_t path[MAX_PATH * 3];
     _snwprintf(path, sizeof path / sizeof path[0], L"%ls\\%ls", folder, name);
     path[sizeof path / sizeof path[0] - 1] = 0;
     return GetFileAttributesW(path);
 }
+#endif
 
 static unsigned long long size_of(const wchar_t* name) {
     wchar_t path[MAX_PATH * 3];

@@ -26,13 +26,16 @@ static uint32_t rd32(const unsigned char* p) {
 
 // The ICO file whole, with its image count, or null when it is unreadable or
 // too short for its own directory.
-static unsigned char* load_icon_file(const char* ico_path, uint64_t* size, uint32_t* count) {
+// The ICO file whole, with its header and directory present; null with the
+// message written otherwise.
+static unsigned char* load_icon_file(const char* ico_path, uint64_t* size, uint32_t* count, char* error,
+                                     size_t error_capacity) {
     unsigned char* ico = read_whole_file(ico_path, size);
-    if (!ico) return nullptr;
-    if (*size < 6 || (*count = (uint32_t)(ico[4] | (ico[5] << 8))) == 0 || *size < 6 + 16ull * *count) {
+    if (ico && (*size < 6 || (*count = (uint32_t)(ico[4] | (ico[5] << 8))) == 0 || *size < 6 + 16ull * *count)) {
         free(ico);
-        return nullptr;
+        ico = nullptr;
     }
+    if (!ico) set_error(error, error_capacity, "%s", ICON_UNREADABLE);
     return ico;
 }
 
@@ -78,11 +81,8 @@ static wchar_t* wide_copy(const char* text) {
 int set_game_icon(const char* exe_path, const char* ico_path, char* error, size_t error_capacity) {
     uint64_t ico_size = 0;
     uint32_t count = 0;
-    unsigned char* ico = load_icon_file(ico_path, &ico_size, &count);
-    if (!ico) {
-        set_error(error, error_capacity, "%s", ICON_UNREADABLE);
-        return 0;
-    }
+    unsigned char* ico = load_icon_file(ico_path, &ico_size, &count, error, error_capacity);
+    if (!ico) return 0;
     // A read-only executable is refused outright: Windows enforces the
     // attribute even for administrators, but Wine running as root would
     // write through it.
@@ -125,11 +125,8 @@ int set_game_icon(const char* exe_path, const char* ico_path, char* error, size_
 int set_game_icon_own_writer(const char* exe_path, const char* ico_path, char* error, size_t error_capacity) {
     uint64_t ico_size = 0;
     uint32_t count = 0;
-    unsigned char* ico = load_icon_file(ico_path, &ico_size, &count);
-    if (!ico) {
-        set_error(error, error_capacity, "%s", ICON_UNREADABLE);
-        return 0;
-    }
+    unsigned char* ico = load_icon_file(ico_path, &ico_size, &count, error, error_capacity);
+    if (!ico) return 0;
     // Like the system's update, never rewrite a read-only executable; the
     // replacement keeps the executable's permissions.
     uint32_t mode = 0;

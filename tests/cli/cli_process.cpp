@@ -35,13 +35,7 @@ std::string cli_program(const char* name) {
 }
 
 #ifdef _WIN32
-static std::wstring widen(const std::string& s) {
-    int n = MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, nullptr, 0);
-    std::wstring w((size_t)(n > 0 ? n : 1), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, &w[0], n);
-    w.resize(wcslen(w.c_str()));
-    return w;
-}
+using kt::widen;
 
 // One argument quoted so that the C runtime's parser gives it back whole.
 static std::wstring quote_argument(const std::wstring& arg) {

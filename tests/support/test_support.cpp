@@ -147,7 +147,7 @@ std::string source_dir() { return host_path(KELVORN_SOURCE_DIR); }
 std::string binary_dir() { return host_path(KELVORN_BINARY_DIR); }
 
 #ifdef _WIN32
-static std::wstring widen(const std::string& s) {
+std::wstring widen(const std::string& s) {
     int n = MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, nullptr, 0);
     std::wstring w((size_t)(n > 0 ? n : 1), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, &w[0], n);

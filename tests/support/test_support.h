@@ -46,6 +46,11 @@ std::string binary_dir();    // KELVORN_BINARY_DIR
 int run_windows_program(const std::string& exe, const std::vector<std::string>& args,
                         const std::string& working_dir = "");
 
+#ifdef _WIN32
+// UTF-16 copy of a UTF-8 text, for the W calls tests make.
+std::wstring widen(const std::string& s);
+#endif
+
 // Deterministic pseudo-random bytes.
 std::vector<unsigned char> random_bytes(size_t n, uint32_t seed);
 
