@@ -35,26 +35,9 @@ std::string cli_program(const char* name) {
 }
 
 #ifdef _WIN32
+using kt::quote_argument;
 using kt::widen;
 
-// One argument quoted so that the C runtime's parser gives it back whole.
-static std::wstring quote_argument(const std::wstring& arg) {
-    if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
-    std::wstring q = L"\"";
-    size_t backslashes = 0;
-    for (wchar_t c : arg) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        if (c == L'"') q.append(backslashes * 2 + 1, L'\\');
-        else q.append(backslashes, L'\\');
-        backslashes = 0;
-        q += c;
-    }
-    q.append(backslashes * 2, L'\\');
-    return q + L"\"";
-}
 
 static HANDLE inheritable_file(const std::string& path) {
     SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};

@@ -154,27 +154,41 @@ std::wstring widen(const std::string& s) {
     w.resize(wcslen(w.c_str()));
     return w;
 }
+std::wstring quote_argument(const std::wstring& arg) {
+    if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
+    std::wstring q = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        if (c == L'"') q.append(backslashes * 2 + 1, L'\\');
+        else q.append(backslashes, L'\\');
+        backslashes = 0;
+        q += c;
+    }
+    q.append(backslashes * 2, L'\\');
+    return q + L"\"";
+}
 #endif
 
+#ifndef _WIN32
 static std::string quote(const std::string& s) {
-#ifdef _WIN32
-    return "\"" + s + "\"";
-#else
     std::string q = "'";
     for (char c : s) {
         if (c == '\'') q += "'\\''";
         else q += c;
     }
     return q + "'";
-#endif
 }
+#endif
 
 int run_windows_program(const std::string& exe, const std::vector<std::string>& args,
                         const std::string& working_dir) {
 #ifdef _WIN32
-    std::string line = quote(exe);
-    for (auto& a : args) line += " " + quote(a);
-    std::wstring wline = widen(line);
+    std::wstring wline = quote_argument(widen(exe));
+    for (auto& a : args) wline += L" " + quote_argument(widen(a));
     std::wstring wdir = widen(working_dir);
     STARTUPINFOW si = {};
     si.cb = sizeof si;

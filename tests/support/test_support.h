@@ -49,6 +49,9 @@ int run_windows_program(const std::string& exe, const std::vector<std::string>& 
 #ifdef _WIN32
 // UTF-16 copy of a UTF-8 text, for the W calls tests make.
 std::wstring widen(const std::string& s);
+// One argument quoted so that the C runtime's parser (and
+// CommandLineToArgvW) gives it back whole, backslashes and quotes included.
+std::wstring quote_argument(const std::wstring& arg);
 #endif
 
 // Deterministic pseudo-random bytes.

@@ -1,5 +1,7 @@
 #include "ui/ui_driver.h"
 
+#include "support/test_support.h"
+
 #include <winternl.h>
 
 #include <stdio.h>
@@ -11,13 +13,7 @@
 
 namespace ui {
 
-std::wstring widen(const std::string& text) {
-    int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-    std::wstring out((size_t)(n > 0 ? n : 1), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &out[0], n);
-    out.resize(wcslen(out.c_str()));
-    return out;
-}
+std::wstring widen(const std::string& text) { return kt::widen(text); }
 
 std::string narrow(const std::wstring& text) {
     int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
@@ -27,24 +23,6 @@ std::string narrow(const std::wstring& text) {
     return out;
 }
 
-// Quotes one argument so that CommandLineToArgvW gives it back unchanged.
-static std::wstring quote_argument(const std::wstring& arg) {
-    if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
-    std::wstring out = L"\"";
-    size_t slashes = 0;
-    for (wchar_t c : arg) {
-        if (c == L'\\') {
-            ++slashes;
-            continue;
-        }
-        if (c == L'"') out.append(slashes * 2 + 1, L'\\');
-        else out.append(slashes, L'\\');
-        slashes = 0;
-        out += c;
-    }
-    out.append(slashes * 2, L'\\');
-    return out + L"\"";
-}
 
 static std::wstring text_of(HWND window) {
     DWORD_PTR length = 0;
@@ -109,8 +87,8 @@ static BOOL CALLBACK find_main(HWND window, LPARAM param) {
 
 bool App::start(const std::wstring& exe, const std::vector<std::wstring>& args,
                 const std::vector<std::wstring>& env) {
-    command_line_ = quote_argument(exe);
-    for (const auto& a : args) command_line_ += L" " + quote_argument(a);
+    command_line_ = kt::quote_argument(exe);
+    for (const auto& a : args) command_line_ += L" " + kt::quote_argument(a);
     wchar_t* block = GetEnvironmentStringsW();
     for (const wchar_t* p = block; *p; p += wcslen(p) + 1) {
         std::wstring entry = p;
