@@ -64,7 +64,7 @@ case "$mode" in
         build_preset windows
         exe="$ROOT/build/windows/kelvorn.exe"
         if [ ! -f "$exe" ]; then
-            echo "setup: $exe does not exist yet (the wizard is not part of this build yet)"
+            echo "setup: the build did not make $exe" >&2
             exit 1
         fi
         if [ -z "${DISPLAY:-}" ]; then
