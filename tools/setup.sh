@@ -49,9 +49,17 @@ install_missing() {
     $sudo apt-get install -y -q "${missing[@]}"
 }
 
+# build_preset PRESET [TARGET...]: configure and build (every target when
+# none is named).
 build_preset() {
-    cmake --preset "$1"
-    cmake --build "build/$1" -j"$JOBS"
+    local preset=$1
+    shift
+    cmake --preset "$preset"
+    if [ $# -gt 0 ]; then
+        cmake --build "build/$preset" -j"$JOBS" --target "$@"
+    else
+        cmake --build "build/$preset" -j"$JOBS"
+    fi
 }
 
 mode=${1:-}
@@ -61,7 +69,7 @@ case "$mode" in
         ;;
     run)
         install_missing
-        build_preset windows
+        build_preset windows kelvorn
         exe="$ROOT/build/windows/kelvorn.exe"
         if [ ! -f "$exe" ]; then
             echo "setup: the build did not make $exe" >&2
