@@ -8,15 +8,21 @@
 //   is called after every chunk with the fraction read so far (1.0 for an
 //   empty file) and a null status. cancel (may be null) is tested before
 //   every chunk is absorbed. Returns 1 when the whole file was digested; 0
-//   when it cannot be opened or read, the chunk cannot be allocated, or the
-//   cancel flag was set. On 0, md5_hex is not written.
+//   when it cannot be opened or read, is not a regular file, the chunk
+//   cannot be allocated, or the cancel flag was set. On 0, md5_hex is not
+//   written. stamp_out (may be null) receives the stamp of the file that was
+//   digested, taken on the open stream.
 //
 // check_disc_image(path, check, progress, progress_user, cancel)
-// check_cue_sheet(path, check)
-// check_cartridge_rom(path, check, progress, progress_user)
+// check_cue_sheet(path, check, cancel)
+// check_cartridge_rom(path, check, progress, progress_user, cancel)
 //   Each zero-fills *check, then sets ok (1 accepted, 0 not), md5_hex (the
-//   file's digest as stored, empty when it could not be read) and note (one
-//   sentence, or empty), and returns ok. They never write an error buffer.
+//   file's digest as stored, empty when it could not be read), note (one
+//   sentence, or empty) and stamp (the checked file as it was read, for the
+//   build to compare), and returns ok. They never write an error buffer.
+//   A folder, pipe or device is refused at once as unreadable. cancel
+//   (may be null) stops any of them soon; a stopped check reads as
+//   unreadable.
 //   A cue sheet whose digest differs is still accepted when it lists the
 //   retail disc's track layout. A ROM is judged by the digest of its z64
 //   order; a .v64 or .n64 dump that matches gets a note with that digest.
@@ -37,16 +43,17 @@ struct FileCheck {
     int ok;
     char md5_hex[MD5_HEX_CAPACITY];
     char note[CHECK_NOTE_CAPACITY];
+    FileStamp stamp;  // valid when the file was read
 };
 
 int md5_file(const char* path, char* md5_hex, ProgressFn progress, uint64_t progress_user,
-             const int* cancel);
+             const int* cancel, FileStamp* stamp_out = nullptr);
 
 int check_disc_image(const char* path, FileCheck* check, ProgressFn progress,
                      uint64_t progress_user, const int* cancel);
-int check_cue_sheet(const char* path, FileCheck* check);
+int check_cue_sheet(const char* path, FileCheck* check, const int* cancel = nullptr);
 int check_cartridge_rom(const char* path, FileCheck* check, ProgressFn progress,
-                        uint64_t progress_user);
+                        uint64_t progress_user, const int* cancel = nullptr);
 
 // One row of the retail Boss Rally track layout.
 struct RetailTrack {

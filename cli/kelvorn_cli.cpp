@@ -234,8 +234,9 @@ static void print_verdict(const char* path, const FileCheck* check) {
 }
 
 // Runs the check of one input and prints its verdict; 1 when accepted.
-// Only the disc image is big enough to show a bar while it is read.
-static int check_input(InputKind kind, const char* path) {
+// Only the disc image is big enough to show a bar while it is read. The
+// check's stamp of the file goes to *stamp, for the build to compare.
+static int check_input(InputKind kind, const char* path, FileStamp* stamp) {
     FileCheck check;
     switch (kind) {
     case INPUT_BIN: {
@@ -247,11 +248,12 @@ static int check_input(InputKind kind, const char* path) {
         end_view(!interrupted);
         break;
     }
-    case INPUT_CUE: check_cue_sheet(path, &check); break;
-    case INPUT_ROM: check_cartridge_rom(path, &check, nullptr, 0); break;
+    case INPUT_CUE: check_cue_sheet(path, &check, &interrupted); break;
+    case INPUT_ROM: check_cartridge_rom(path, &check, nullptr, 0, &interrupted); break;
     }
     if (interrupted) return 0;
     print_verdict(path, &check);
+    *stamp = check.stamp;
     return check.ok;
 }
 
@@ -296,16 +298,28 @@ int cli_main(int argc, char** argv) {
         return usage_error("Top Gear Rally needs --rom", nullptr);
     }
 
+    // A folder, pipe or device would never give a digest (a pipe may not
+    // even end): refused before any check starts.
+    const char* inputs[2] = {options.bin, options.cue};
+    if (options.game != GAME_BOSS_RALLY) {
+        inputs[0] = options.rom;
+        inputs[1] = "";
+    }
+    for (const char* input : inputs)
+        if (input[0] && path_exists(input) && !is_regular_file(input))
+            return usage_error(input, " is a folder or a device, not a file");
+
     // From here on Ctrl+C only asks the run to stop, checks included.
     interrupted = 0;
     cli_watch_interrupt(&interrupted);
 
     int accepted = 1;
+    static FileStamp bin_stamp, cue_stamp, rom_stamp;
     if (options.game == GAME_BOSS_RALLY) {
-        accepted &= check_input(INPUT_BIN, options.bin);
-        if (!interrupted) accepted &= check_input(INPUT_CUE, options.cue);
+        accepted &= check_input(INPUT_BIN, options.bin, &bin_stamp);
+        if (!interrupted) accepted &= check_input(INPUT_CUE, options.cue, &cue_stamp);
     } else {
-        accepted &= check_input(INPUT_ROM, options.rom);
+        accepted &= check_input(INPUT_ROM, options.rom, &rom_stamp);
     }
     if (interrupted) {
         say_error("kelvorn-cli: cancelled; nothing was written\n");
@@ -316,28 +330,40 @@ int cli_main(int argc, char** argv) {
         return EXIT_REJECTED;
     }
 
-    BuildRequest request;
+    BuildRequest request = BuildRequest();
     request.game = options.game;
     request.bin_path = options.bin;
     request.cue_path = options.cue;
     request.rom_path = options.rom;
     request.dest_dir = options.dest;
+    // The build refuses inputs that changed since their check.
+    if (bin_stamp.valid) request.bin_stamp = &bin_stamp;
+    if (cue_stamp.valid) request.cue_stamp = &cue_stamp;
+    if (rom_stamp.valid) request.rom_stamp = &rom_stamp;
     char folder[PATH_CAPACITY];
     build_folder_path(&request, folder, sizeof folder);
-    int marker = 0;
-    if (probe_destination(&request, &marker)) {
-        if (!marker) {
-            say_error("%s already exists and was not made by Kelvorn, so it will not be replaced. Move it away "
-                      "or choose another folder.\n",
-                      folder);
-            return EXIT_DESTINATION;
-        }
+    static DestinationProbe probe;
+    switch (probe_build_destination(&request, &probe)) {
+    case DEST_INPUT_INSIDE: {
+        char message[2 * PATH_CAPACITY + 128];
+        format_input_inside(message, sizeof message, probe.input, probe.folder);
+        say_error("kelvorn-cli: %s\n", message);
+        return EXIT_DESTINATION;
+    }
+    case DEST_FOREIGN:
+        say_error("%s already exists and was not made by Kelvorn, so it will not be replaced. Move it away "
+                  "or choose another folder.\n",
+                  probe.folder);
+        return EXIT_DESTINATION;
+    case DEST_EARLIER_BUILD:
         if (!options.replace) {
             say_error("An earlier build is at %s.\nRun again with --replace to replace it. Your saved games are "
                       "kept; they live in your AppData folder, not in the game's.\n",
-                      folder);
+                      probe.folder);
             return EXIT_DESTINATION;
         }
+        break;
+    default: break;
     }
 
     begin_view("Starting");

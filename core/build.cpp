@@ -11,6 +11,10 @@ const char* game_display_name(GameKind game) {
     return game == GAME_BOSS_RALLY ? "Boss Rally" : "Top Gear Rally";
 }
 
+void report_changed_input(BuildJob* job, const char* path) {
+    set_error(job->error, job->error_capacity, "%s changed after it was checked; choose it again", path);
+}
+
 void build_folder_path(const BuildRequest* request, char* out, size_t capacity) {
     path_join(out, capacity, request->dest_dir, game_display_name(request->game));
 }
@@ -21,8 +25,14 @@ static void report(BuildJob* job, double fraction, const char* status) {
 
 unsigned char* load_cartridge_rom(const char* path, uint64_t* size_out, char* md5_hex_out,
                                   RomOrder* order_out) {
+    return load_cartridge_rom_stamped(path, size_out, md5_hex_out, order_out, nullptr);
+}
+
+unsigned char* load_cartridge_rom_stamped(const char* path, uint64_t* size_out, char* md5_hex_out,
+                                          RomOrder* order_out, FileStamp* stamp_out) {
     uint64_t size = 0;
-    unsigned char* image = read_whole_file(path, &size);
+    FileStamp stamp;
+    unsigned char* image = read_whole_file_stamped(path, &size, &stamp);
     if (!image) return nullptr;
 
     Md5Context md5;
@@ -56,6 +66,7 @@ unsigned char* load_cartridge_rom(const char* path, uint64_t* size_out, char* md
     }
     if (size_out) *size_out = size;
     if (order_out) *order_out = order;
+    if (stamp_out) *stamp_out = stamp;
     return image;
 }
 
@@ -64,9 +75,15 @@ static int run_cartridge_build(BuildJob* job) {
     uint64_t size = 0;
     char digest[33];
     RomOrder order;
-    unsigned char* image = load_cartridge_rom(job->request.rom_path, &size, digest, &order);
+    FileStamp stamp;
+    unsigned char* image = load_cartridge_rom_stamped(job->request.rom_path, &size, digest, &order, &stamp);
     if (!image) {
         set_error(job->error, job->error_capacity, "cannot read the ROM");
+        return 0;
+    }
+    if (job->request.rom_stamp && !same_file_state(job->request.rom_stamp, &stamp)) {
+        free(image);
+        report_changed_input(job, job->request.rom_path);
         return 0;
     }
     if (size != CARTRIDGE_ROM_SIZE) {
@@ -121,9 +138,11 @@ int run_build(const BuildRequest* request, ProgressFn progress, uint64_t progres
         free(job);
         return 0;
     }
-    int ok = request->game != GAME_BOSS_RALLY ? run_cartridge_build(job) : run_disc_build(job);
+    // Nothing is written while an input lies where the build removes.
+    int ok = check_inputs_outside(job);
+    if (ok) ok = request->game != GAME_BOSS_RALLY ? run_cartridge_build(job) : run_disc_build(job);
     if (!ok) {
-        if (job->staging_dir[0]) remove_tree(job->staging_dir);
+        remove_staging(job);
         if (error && error_capacity && error[0] == 0)
             set_error(error, error_capacity, "the build failed");
     }

@@ -28,6 +28,19 @@
 #define PATH_SEP_STR "/"
 #endif
 
+// What the file system says of one file or folder: its identity (device and
+// inode; volume serial and file index on Windows) and the state that a
+// rewrite changes (size, modification and change times). Zero-filled when
+// unknown.
+struct FileStamp {
+    uint64_t volume;
+    uint64_t index;
+    uint64_t size;
+    int64_t modified;  // POSIX: ns since 1970; Windows: FILETIME units
+    int64_t changed;   // POSIX: st_ctime in ns; Windows: ChangeTime
+    int valid;         // 1 once filled
+};
+
 // Capacity of every path buffer the core composes into.
 enum { PATH_CAPACITY = 2048 };
 
@@ -82,6 +95,11 @@ int remove_tree(const char* path);
 int make_dirs(const char* path);
 // Creates one folder; 1 also when anything already exists under the name.
 int make_dir(const char* path);
+// Creates one folder that did not exist: 0 when anything is already there,
+// so that the caller knows the folder and all in it are its own.
+int make_new_dir(const char* path);
+// 1 when path is a folder (not a link to one) with nothing in it.
+int is_empty_folder(const char* path);
 // Creates/truncates path and writes length bytes with one write. 1 only when
 // every byte was written and the close succeeded.
 int write_whole_file(const char* path, const void* bytes, size_t length);
@@ -95,7 +113,61 @@ int file_is_writable(const char* path, uint32_t* mode_out);
 // where there are none to carry over.
 int set_file_mode(const char* path, uint32_t mode);
 // The whole file in a new heap buffer (caller frees with free), or null for
-// a missing, empty, unreadable or over-2-GiB file. *size_out gets the size.
+// a missing, empty, unreadable or over-2-GiB file, or one that is not a
+// regular file. *size_out gets the size.
 unsigned char* read_whole_file(const char* path, uint64_t* size_out);
+// read_whole_file that also gives the stamp of the very file it read (taken
+// on the open stream, so that a file swapped in under the name afterwards
+// cannot pass for it). stamp_out may be null.
+unsigned char* read_whole_file_stamped(const char* path, uint64_t* size_out, FileStamp* stamp_out);
+
+// --- inputs, identity and durability ---
+
+// 1 when path names a regular file (following links): not a folder, FIFO,
+// socket or device.
+int is_regular_file(const char* path);
+// open_utf8 for reading an input: refuses (null, *not_regular_out set to 1
+// when given) anything that is not a regular file, without blocking on a
+// FIFO (POSIX: opened non-blocking, then checked on the open descriptor;
+// Windows: the handle must be a disk file, not a folder, pipe or console).
+// Plain failures to open leave *not_regular_out 0. open_utf8 with a mode
+// for reading goes through this too: the program reads nothing else.
+FILE* open_input(const char* path, int* not_regular_out);
+// The stamp of an open stream (fstat / GetFileInformationByHandle).
+int stream_stamp(FILE* stream, FileStamp* out);
+// The stamp of path, following links; works on folders too.
+int path_stamp(const char* path, FileStamp* out);
+// 1 when a and b are the same file (identity only).
+int same_file(const FileStamp* a, const FileStamp* b);
+// 1 when a and b are the same file in the same state (identity, size and
+// both times).
+int same_file_state(const FileStamp* a, const FileStamp* b);
+// 1 when path is folder itself or lies anywhere below it, judged by file
+// identity on the fully resolved path (links, "..", letter case and 8.3
+// short names cannot get round it). 0 when either cannot be resolved.
+int path_lies_within(const char* path, const char* folder);
+
+// Makes a folder tree durable: every file below it and every folder,
+// itself included, is flushed to the disk (fsync / FlushFileBuffers). Links
+// are not followed. 1 when every file was flushed.
+int sync_tree(const char* path);
+// Flushes one folder's entries (a rename inside it) to the disk, as far as
+// the platform allows; 1 when that worked or there is nothing to do.
+int sync_folder(const char* path);
+
+// Like remove_tree, but the entry named last_name directly inside the folder
+// path goes after everything else, and only when everything else went: a
+// removal cut short leaves that entry in place as long as anything remains
+// beside it.
+int remove_tree_last(const char* path, const char* last_name);
+
+// move_replace and remove_tree_last for the build's own folders, patient with
+// what is transient on Windows: a virus scanner or indexer holding a fresh
+// file makes a rename or removal fail with access denied or a sharing
+// violation for a moment. Those failures are retried with a growing pause,
+// about 10 seconds in all; any other failure returns at once. Elsewhere they
+// are the plain calls.
+int move_patiently(const char* existing_path, const char* new_path);
+int remove_tree_patiently(const char* path, const char* last_name);
 
 #endif

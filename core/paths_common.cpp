@@ -65,10 +65,19 @@ int write_whole_file(const char* path, const void* bytes, size_t length) {
 }
 
 unsigned char* read_whole_file(const char* path, uint64_t* size_out) {
-    uint64_t size = file_size_of(path);
-    if (size == 0 || size > 2147483648ull) return nullptr;
-    FILE* file = open_utf8(path, "rb");
+    return read_whole_file_stamped(path, size_out, nullptr);
+}
+
+unsigned char* read_whole_file_stamped(const char* path, uint64_t* size_out, FileStamp* stamp_out) {
+    FILE* file = open_input(path, nullptr);
     if (!file) return nullptr;
+    // The size of the open file, not of whatever the name holds by now.
+    FileStamp stamp;
+    if (!stream_stamp(file, &stamp) || stamp.size == 0 || stamp.size > 2147483648ull) {
+        fclose(file);
+        return nullptr;
+    }
+    uint64_t size = stamp.size;
     unsigned char* bytes = (unsigned char*)malloc((size_t)size);
     if (!bytes) {
         fclose(file);
@@ -81,5 +90,14 @@ unsigned char* read_whole_file(const char* path, uint64_t* size_out) {
         return nullptr;
     }
     if (size_out) *size_out = size;
+    if (stamp_out) *stamp_out = stamp;
     return bytes;
+}
+
+int same_file(const FileStamp* a, const FileStamp* b) {
+    return a->valid && b->valid && a->volume == b->volume && a->index == b->index;
+}
+
+int same_file_state(const FileStamp* a, const FileStamp* b) {
+    return same_file(a, b) && a->size == b->size && a->modified == b->modified && a->changed == b->changed;
 }

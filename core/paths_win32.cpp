@@ -17,7 +17,40 @@ static wchar_t* wide_copy(const char* text) {
     return wide;
 }
 
+// 1 when the open handle is a file on a disk: not a folder, pipe, console or
+// other device.
+static int handle_is_regular_file(HANDLE handle) {
+    if (handle == INVALID_HANDLE_VALUE || GetFileType(handle) != FILE_TYPE_DISK) return 0;
+    BY_HANDLE_FILE_INFORMATION info;
+    return GetFileInformationByHandle(handle, &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+FILE* open_input(const char* path, int* not_regular_out) {
+    if (not_regular_out) *not_regular_out = 0;
+    wchar_t* wpath = wide_copy(path);
+    if (!wpath) return nullptr;
+    FILE* file = _wfopen(wpath, L"rb");
+    if (!file) {
+        // A folder cannot be opened as a stream at all; say why.
+        DWORD attributes = GetFileAttributesW(wpath);
+        if (not_regular_out && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+            *not_regular_out = 1;
+        free(wpath);
+        return nullptr;
+    }
+    free(wpath);
+    if (!handle_is_regular_file((HANDLE)_get_osfhandle(_fileno(file)))) {
+        if (not_regular_out) *not_regular_out = 1;
+        fclose(file);
+        return nullptr;
+    }
+    return file;
+}
+
 FILE* open_utf8(const char* path, const char* mode) {
+    // Everything the program reads is a file: a pipe or console would block
+    // or never end.
+    if (mode[0] == 'r') return open_input(path, nullptr);
     wchar_t* wpath = wide_copy(path);
     wchar_t* wmode = wide_copy(mode);
     FILE* file = nullptr;
@@ -74,11 +107,49 @@ int make_dir(const char* path) {
     return ok;
 }
 
+int make_new_dir(const char* path) {
+    wchar_t* wpath = wide_copy(path);
+    int ok = wpath && CreateDirectoryW(wpath, nullptr);
+    free(wpath);
+    return ok;
+}
+
+int is_empty_folder(const char* path) {
+    DWORD attributes = attributes_of(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return 0;
+    char pattern[PATH_CAPACITY];
+    path_join(pattern, sizeof pattern, path, "*");
+    wchar_t* wpattern = wide_copy(pattern);
+    if (!wpattern) return 0;
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW(wpattern, &entry);
+    free(wpattern);
+    if (find == INVALID_HANDLE_VALUE) return 0;
+    int empty = 1;
+    do {
+        const wchar_t* n = entry.cFileName;
+        if (!(n[0] == L'.' && (n[1] == 0 || (n[1] == L'.' && n[2] == 0)))) empty = 0;
+    } while (empty && FindNextFileW(find, &entry));
+    FindClose(find);
+    return empty;
+}
+
 // No atomic exchange of two folders here (MoveFileEx never replaces a
 // folder); builds use the aside scheme.
 int exchange_paths(const char*, const char*) { return 0; }
 
-int remove_tree(const char* path) {
+// Why the last removal on this thread failed, for remove_tree_patiently.
+static thread_local DWORD removal_error;
+
+static int remove_tree_but(const char* path, const char* skip);
+
+int remove_tree(const char* path) { return remove_tree_but(path, nullptr); }
+
+// remove_tree, passing over the entry named skip directly inside path (a
+// folder then stays, holding it).
+static int remove_tree_but(const char* path, const char* skip) {
     wchar_t* wpath = wide_copy(path);
     if (!wpath) return 1;  // cannot be probed: nothing to remove
     DWORD attributes = GetFileAttributesW(wpath);
@@ -92,6 +163,7 @@ int remove_tree(const char* path) {
         // may lie outside the tree.
         if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) SetFileAttributesW(wpath, FILE_ATTRIBUTE_NORMAL);
         int ok = DeleteFileW(wpath) != 0;
+        if (!ok) removal_error = GetLastError();
         free(wpath);
         return ok;
     }
@@ -101,6 +173,7 @@ int remove_tree(const char* path) {
         // is the safe side. (Wine shows a Unix symlink to a folder this way
         // and cannot remove it; the call then fails and nothing is lost.)
         int ok = RemoveDirectoryW(wpath) != 0;
+        if (!ok) removal_error = GetLastError();
         free(wpath);
         return ok;
     }
@@ -123,6 +196,7 @@ int remove_tree(const char* path) {
                     all_ok = 0;
                     continue;
                 }
+                if (skip && strcmp(name, skip) == 0) continue;
                 char child[PATH_CAPACITY];
                 path_join(child, sizeof child, path, name);
                 if (!remove_tree(child)) all_ok = 0;
@@ -130,8 +204,10 @@ int remove_tree(const char* path) {
             FindClose(find);
         }
     }
+    if (skip) return all_ok;
     wpath = wide_copy(path);
     int removed = wpath && RemoveDirectoryW(wpath);
+    if (wpath && !removed) removal_error = GetLastError();
     free(wpath);
     return removed && all_ok;
 }
@@ -147,4 +223,201 @@ int set_file_mode(const char* path, uint32_t mode) {
     (void)path;
     (void)mode;
     return 1;
+}
+
+// --- inputs, identity and durability ---
+
+// An open handle on path for reading its attributes (folders too), or
+// INVALID_HANDLE_VALUE. Every sharing mode is granted, so that probing never
+// gets in anybody's way.
+static HANDLE open_for_attributes(const wchar_t* wpath) {
+    return CreateFileW(wpath, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+int is_regular_file(const char* path) {
+    wchar_t* wpath = wide_copy(path);
+    if (!wpath) return 0;
+    HANDLE handle = open_for_attributes(wpath);
+    free(wpath);
+    int regular = handle_is_regular_file(handle);
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    return regular;
+}
+
+static int handle_stamp(HANDLE handle, FileStamp* out) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info)) return 0;
+    memset(out, 0, sizeof *out);
+    out->volume = info.dwVolumeSerialNumber;
+    out->index = (uint64_t)info.nFileIndexHigh << 32 | info.nFileIndexLow;
+    out->size = (uint64_t)info.nFileSizeHigh << 32 | info.nFileSizeLow;
+    out->modified = (int64_t)((uint64_t)info.ftLastWriteTime.dwHighDateTime << 32 | info.ftLastWriteTime.dwLowDateTime);
+    FILE_BASIC_INFO basic;
+    if (GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic))
+        out->changed = basic.ChangeTime.QuadPart;
+    out->valid = 1;
+    return 1;
+}
+
+static int wide_path_stamp(const wchar_t* wpath, FileStamp* out) {
+    HANDLE handle = open_for_attributes(wpath);
+    int ok = handle_stamp(handle, out);
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    return ok;
+}
+
+int stream_stamp(FILE* stream, FileStamp* out) { return handle_stamp((HANDLE)_get_osfhandle(_fileno(stream)), out); }
+
+int path_stamp(const char* path, FileStamp* out) {
+    wchar_t* wpath = wide_copy(path);
+    if (!wpath) return 0;
+    int ok = wide_path_stamp(wpath, out);
+    free(wpath);
+    return ok;
+}
+
+int path_lies_within(const char* path, const char* folder) {
+    FileStamp target;
+    if (!path_stamp(folder, &target)) return 0;
+    wchar_t* wpath = wide_copy(path);
+    if (!wpath) return 0;
+    HANDLE handle = open_for_attributes(wpath);
+    free(wpath);
+    if (handle == INVALID_HANDLE_VALUE) return 0;
+    // The final path has every link, "..", short name and letter case
+    // resolved, so each textual parent is the real parent.
+    enum { FINAL_UNITS = 32768 };
+    wchar_t* final_path = (wchar_t*)malloc(FINAL_UNITS * sizeof(wchar_t));
+    DWORD units = final_path ? GetFinalPathNameByHandleW(handle, final_path, FINAL_UNITS, VOLUME_NAME_DOS) : 0;
+    CloseHandle(handle);
+    if (units == 0 || units >= FINAL_UNITS) {
+        free(final_path);
+        return 0;
+    }
+    int inside = 0;
+    size_t length = units;
+    for (;;) {
+        FileStamp here;
+        if (wide_path_stamp(final_path, &here) && same_file(&here, &target)) {
+            inside = 1;
+            break;
+        }
+        size_t cut = length;
+        while (cut > 0 && final_path[cut - 1] != L'\\') --cut;
+        if (cut == 0) break;
+        // Keep the root's separator ("\\?\\C:\\"); stop above it.
+        if (final_path[cut] == 0) break;
+        size_t keep = cut - 1;
+        if (keep > 0 && final_path[keep - 1] == L':') keep = cut;
+        if (keep == length) break;
+        final_path[keep] = 0;
+        length = keep;
+        if (length <= 4) break;  // "\\?\\" prefix only
+    }
+    free(final_path);
+    return inside;
+}
+
+static int flush_path(const wchar_t* wpath, int is_folder) {
+    HANDLE handle = CreateFileW(wpath, GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                is_folder ? FILE_FLAG_BACKUP_SEMANTICS : 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return is_folder;  // folders: best effort
+    int ok = FlushFileBuffers(handle) != 0 || is_folder;
+    CloseHandle(handle);
+    return ok;
+}
+
+int sync_tree(const char* path) {
+    DWORD attributes = attributes_of(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return 1;  // a link: nothing of ours
+    wchar_t* wpath = wide_copy(path);
+    if (!wpath) return 0;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        int ok = flush_path(wpath, 0);
+        free(wpath);
+        return ok;
+    }
+    free(wpath);
+    int all_ok = 1;
+    char pattern[PATH_CAPACITY];
+    path_join(pattern, sizeof pattern, path, "*");
+    wchar_t* wpattern = wide_copy(pattern);
+    if (!wpattern) return 0;
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW(wpattern, &entry);
+    free(wpattern);
+    if (find == INVALID_HANDLE_VALUE) return 0;
+    do {
+        const wchar_t* n = entry.cFileName;
+        if (n[0] == L'.' && (n[1] == 0 || (n[1] == L'.' && n[2] == 0))) continue;
+        char name[1024];
+        if (WideCharToMultiByte(CP_UTF8, 0, n, -1, name, sizeof name, nullptr, nullptr) == 0) {
+            all_ok = 0;
+            continue;
+        }
+        char child[PATH_CAPACITY];
+        path_join(child, sizeof child, path, name);
+        if (!sync_tree(child)) all_ok = 0;
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+    wpath = wide_copy(path);
+    if (wpath) flush_path(wpath, 1);
+    free(wpath);
+    return all_ok;
+}
+
+int sync_folder(const char* path) {
+    wchar_t* wpath = wide_copy(path);
+    if (wpath) flush_path(wpath, 1);
+    free(wpath);
+    return 1;
+}
+
+int remove_tree_last(const char* path, const char* last_name) {
+    if (!is_directory(path)) return remove_tree(path);
+    if (!remove_tree_but(path, last_name)) return 0;
+    char last[PATH_CAPACITY];
+    path_join(last, sizeof last, path, last_name);
+    if (!remove_tree(last)) return 0;
+    wchar_t* wpath = wide_copy(path);
+    int removed = wpath && RemoveDirectoryW(wpath);
+    if (wpath && !removed) removal_error = GetLastError();
+    free(wpath);
+    return removed;
+}
+
+// Failures that a scanner or indexer holding a fresh file causes for a
+// moment.
+static int is_transient(DWORD error) {
+    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+// Pauses of 20 ms growing to 1 s, about 10 s in all: long enough for a
+// scanner to let go, short enough that a real failure is reported soon.
+enum { PATIENCE_MS = 10000, FIRST_PAUSE_MS = 20, LONGEST_PAUSE_MS = 1000 };
+
+int move_patiently(const char* existing_path, const char* new_path) {
+    DWORD waited = 0, pause = FIRST_PAUSE_MS;
+    for (;;) {
+        if (move_replace(existing_path, new_path)) return 1;
+        if (!is_transient(GetLastError()) || waited >= PATIENCE_MS) return 0;
+        Sleep(pause);
+        waited += pause;
+        pause = pause * 2 > LONGEST_PAUSE_MS ? LONGEST_PAUSE_MS : pause * 2;
+    }
+}
+
+int remove_tree_patiently(const char* path, const char* last_name) {
+    DWORD waited = 0, pause = FIRST_PAUSE_MS;
+    for (;;) {
+        removal_error = 0;
+        if (remove_tree_last(path, last_name)) return 1;
+        if (!is_transient(removal_error) || waited >= PATIENCE_MS) return 0;
+        Sleep(pause);
+        waited += pause;
+        pause = pause * 2 > LONGEST_PAUSE_MS ? LONGEST_PAUSE_MS : pause * 2;
+    }
 }

@@ -1,83 +1,217 @@
 // Staging folder, marker file, replace policy and the move into place.
 //
-// Replacing an earlier build: where the file system can swap two folders
-// atomically (exchange_paths), the staging folder and the earlier build
-// change places in one step and the earlier build, now under the staging
-// name, is removed; the build folder is never absent and never partial,
-// whenever the process dies. Elsewhere the earlier build folder is renamed
-// aside to ".<name>.replaced" in the destination, the staging folder is
-// renamed into its place, and only then is the aside folder removed. When
-// the second rename fails the aside folder is renamed back, so a failure
-// never loses the earlier build; a process that dies between the renames
-// leaves the aside folder, which the next build renames back. Every rename
-// stays inside the destination folder.
+// Ownership: only a folder that carries the marker file is ours. The
+// staging folder is marked the moment it is made, before anything else is
+// written into it, and every folder of ours is removed marker last, so a
+// removal cut short still leaves a marked folder. An empty folder may be
+// removed too: nothing is lost with it. Anything else under the build,
+// staging or aside name is the user's and is never touched.
+//
+// Replacing an earlier build: the new build is first made durable
+// (sync_tree). Where the file system can swap two folders atomically
+// (exchange_paths), the staging folder and the earlier build change places
+// in one step and the earlier build, now under the staging name, is
+// removed; the build folder is never absent and never partial, whenever the
+// process dies. Elsewhere the earlier build folder is renamed aside to
+// ".<name>.replaced" in the destination, the staging folder is renamed into
+// its place, and only then is the aside folder removed. When the second
+// rename fails the aside folder is renamed back, so a failure never loses
+// the earlier build; a process that dies between the renames leaves the
+// aside folder, which is an earlier build like any other: the next build
+// renames it back, or asks before replacing it. Every rename stays inside
+// the destination folder.
 #include "core/build.h"
 
 #include <string.h>
 
-static void aside_path(const BuildJob* job, char* out, size_t capacity) {
+static const char FOREIGN_MESSAGE[] =
+    "%s already exists and was not made by this builder; move it away or pick another folder";
+
+static void named_path(const BuildRequest* request, const char* format, char* out, size_t capacity) {
     char name[512];
-    snprintf(name, sizeof name, ".%s.replaced", game_display_name(job->request.game));
-    path_join(out, capacity, job->request.dest_dir, name);
+    snprintf(name, sizeof name, format, game_display_name(request->game));
+    path_join(out, capacity, request->dest_dir, name);
+}
+
+static void staging_path(const BuildRequest* request, char* out, size_t capacity) {
+    named_path(request, ".%s.building", out, capacity);
+}
+
+static void aside_path(const BuildRequest* request, char* out, size_t capacity) {
+    named_path(request, ".%s.replaced", out, capacity);
 }
 
 static int carries_marker(const char* folder) {
     char marker[PATH_CAPACITY];
     path_join(marker, sizeof marker, folder, KELVORN_MARKER_NAME);
-    return path_exists(marker);
+    return is_directory(folder) && path_exists(marker);
+}
+
+// Who owns what stands under a name.
+enum Owner { OWNER_NONE, OWNER_US, OWNER_NOBODY, OWNER_USER };
+
+static int owner_of(const char* path) {
+    if (!path_exists(path)) return OWNER_NONE;
+    if (carries_marker(path)) return OWNER_US;
+    if (is_empty_folder(path)) return OWNER_NOBODY;
+    return OWNER_USER;
+}
+
+// Removes a folder of ours (or an empty one); 1 when the name is free
+// afterwards.
+static int clear_ours(const char* path) {
+    remove_tree_patiently(path, KELVORN_MARKER_NAME);
+    return !path_exists(path);
+}
+
+// --- inputs ---
+
+void format_input_inside(char* out, size_t capacity, const char* input, const char* folder) {
+    snprintf(out, capacity, "%s lies inside %s, which this build would remove; move it elsewhere first", input,
+             folder);
+}
+
+// The first input of the request's game that lies inside one of the folders
+// the build would remove: an earlier build of ours, the staging folder or
+// the aside folder. 1 with *input_out and folder (PATH_CAPACITY) set.
+static int find_input_inside(const BuildRequest* request, const char** input_out, char* folder) {
+    const char* inputs[2] = {nullptr, nullptr};
+    if (request->game == GAME_BOSS_RALLY) {
+        inputs[0] = request->bin_path;
+        inputs[1] = request->cue_path;
+    } else {
+        inputs[0] = request->rom_path;
+    }
+    char candidates[3][PATH_CAPACITY];
+    build_folder_path(request, candidates[0], PATH_CAPACITY);
+    staging_path(request, candidates[1], PATH_CAPACITY);
+    aside_path(request, candidates[2], PATH_CAPACITY);
+    for (const char* candidate : candidates) {
+        // A foreign folder is never removed, so nothing in it is at risk.
+        if (!carries_marker(candidate)) continue;
+        for (const char* input : inputs) {
+            if (input && input[0] && path_lies_within(input, candidate)) {
+                *input_out = input;
+                memcpy(folder, candidate, PATH_CAPACITY);
+                return 1;
+            }
+        }
+    }
+    return 0;
+}
+
+int check_inputs_outside(BuildJob* job) {
+    const char* input = nullptr;
+    char folder[PATH_CAPACITY];
+    if (!find_input_inside(&job->request, &input, folder)) return 1;
+    if (job->error && job->error_capacity) format_input_inside(job->error, job->error_capacity, input, folder);
+    return 0;
+}
+
+// --- the probe ---
+
+int probe_build_destination(const BuildRequest* request, DestinationProbe* probe) {
+    memset(probe, 0, sizeof *probe);
+    const char* input = nullptr;
+    char folder[PATH_CAPACITY], staging[PATH_CAPACITY], aside[PATH_CAPACITY];
+    if (find_input_inside(request, &input, folder)) {
+        probe->state = DEST_INPUT_INSIDE;
+        snprintf(probe->folder, sizeof probe->folder, "%s", folder);
+        snprintf(probe->input, sizeof probe->input, "%s", input);
+        return probe->state;
+    }
+    build_folder_path(request, folder, sizeof folder);
+    staging_path(request, staging, sizeof staging);
+    aside_path(request, aside, sizeof aside);
+    int build_owner = owner_of(folder), aside_owner = owner_of(aside);
+    // A build folder counts as foreign even when empty: it is the user's.
+    const char* foreign = nullptr;
+    if (build_owner == OWNER_USER || build_owner == OWNER_NOBODY) foreign = folder;
+    else if (owner_of(staging) == OWNER_USER) foreign = staging;
+    else if (aside_owner == OWNER_USER) foreign = aside;
+    if (foreign) {
+        probe->state = DEST_FOREIGN;
+        snprintf(probe->folder, sizeof probe->folder, "%s", foreign);
+    } else if (build_owner == OWNER_US || aside_owner == OWNER_US) {
+        // An earlier build left aside is the only copy when the build folder
+        // is missing: name it where it is.
+        probe->state = DEST_EARLIER_BUILD;
+        snprintf(probe->folder, sizeof probe->folder, "%s", build_owner == OWNER_US ? folder : aside);
+    }
+    return probe->state;
 }
 
 int probe_destination(const BuildRequest* request, int* marker_out) {
+    DestinationProbe probe;
+    probe_build_destination(request, &probe);
     char folder[PATH_CAPACITY];
     build_folder_path(request, folder, sizeof folder);
-    if (marker_out) *marker_out = carries_marker(folder);
-    return path_exists(folder);
+    int exists = path_exists(folder) || probe.state == DEST_EARLIER_BUILD;
+    if (marker_out) *marker_out = exists && owner_of(folder) != OWNER_USER && owner_of(folder) != OWNER_NOBODY;
+    return exists;
 }
 
-// Removes an earlier build that sits under the aside name. It is first
-// renamed to the staging name (free at this point), which every build clears
-// without looking for the marker: a removal cut short there can never leave
-// a marker-less remnant that blocks the aside name for good.
-static void remove_aside(const char* aside, const char* staging) {
-    if (!path_exists(staging) && move_replace(aside, staging)) {
-        remove_tree(staging);
-        return;
-    }
-    remove_tree(aside);
-}
+// --- staging ---
 
-// A leftover aside folder of ours: either an interrupted replacement left
-// the build folder missing (rename it back) or it is garbage (remove it).
-static void settle_leftover_aside(const BuildJob* job) {
-    char aside[PATH_CAPACITY], folder[PATH_CAPACITY];
-    aside_path(job, aside, sizeof aside);
-    if (!path_exists(aside) || !carries_marker(aside)) return;
-    build_folder_path(&job->request, folder, sizeof folder);
-    if (!path_exists(folder)) {
-        if (move_replace(aside, folder)) return;
+// Makes the name free for a build, or refuses with a message: a leftover of
+// ours or an empty folder goes, anything else stops the build untouched.
+static int free_name(BuildJob* job, const char* path) {
+    switch (owner_of(path)) {
+    case OWNER_NONE: return 1;
+    case OWNER_USER: set_error(job->error, job->error_capacity, FOREIGN_MESSAGE, path); return 0;
+    default: break;
     }
-    remove_aside(aside, job->staging_dir);
+    if (clear_ours(path)) return 1;
+    set_error(job->error, job->error_capacity, "cannot clear %s", path);
+    return 0;
 }
 
 int prepare_staging(BuildJob* job, const char* game_id) {
-    char name[512];
-    snprintf(name, sizeof name, ".%s.building", game_display_name(job->request.game));
-    path_join(job->staging_dir, sizeof job->staging_dir, job->request.dest_dir, name);
-    if (path_exists(job->staging_dir) && !remove_tree(job->staging_dir)) {
-        set_error(job->error, job->error_capacity, "cannot clear %s", job->staging_dir);
+    char staging[PATH_CAPACITY], aside[PATH_CAPACITY], folder[PATH_CAPACITY];
+    staging_path(&job->request, staging, sizeof staging);
+    aside_path(&job->request, aside, sizeof aside);
+    build_folder_path(&job->request, folder, sizeof folder);
+
+    // Both names are checked before either is cleared, so that a refusal
+    // leaves everything as it was.
+    if (owner_of(staging) == OWNER_USER) {
+        set_error(job->error, job->error_capacity, FOREIGN_MESSAGE, staging);
         return 0;
     }
-    settle_leftover_aside(job);
-    snprintf(job->data_dir, sizeof job->data_dir, "%s", job->staging_dir);
-    char exe_name[512];
-    snprintf(exe_name, sizeof exe_name, "%s.exe", game_display_name(job->request.game));
-    path_join(job->exe_path, sizeof job->exe_path, job->staging_dir, exe_name);
-    // The executable's folder is the staging folder itself.
-    if (!make_dirs(job->staging_dir) || !make_dirs(job->data_dir)) {
+    int aside_owner = owner_of(aside);
+    if (aside_owner == OWNER_USER) {
+        set_error(job->error, job->error_capacity, FOREIGN_MESSAGE, aside);
+        return 0;
+    }
+    if (!free_name(job, staging)) return 0;
+    if (aside_owner == OWNER_NOBODY && !free_name(job, aside)) return 0;
+    // An earlier build whose replacement was cut short: put it back. With
+    // the build folder present it stays for finish_build, an earlier build
+    // like the one in the build folder.
+    if (aside_owner == OWNER_US && !path_exists(folder) && !move_patiently(aside, folder)) {
+        set_error(job->error, job->error_capacity, "cannot restore the earlier build from %s", aside);
+        return 0;
+    }
+
+    // A new folder, or nothing: never one that appeared since the check.
+    if (!make_dirs(job->request.dest_dir) || !make_new_dir(staging)) {
         set_error(job->error, job->error_capacity, "cannot make folders in %s (is it writable?)",
                   job->request.dest_dir);
         return 0;
     }
+    char marker[PATH_CAPACITY];
+    path_join(marker, sizeof marker, staging, KELVORN_MARKER_NAME);
+    if (!write_whole_file(marker, KELVORN_MARKER_TEXT, 5)) {
+        // Nothing but our own marker can be in it: it goes again.
+        remove_tree(staging);
+        set_error(job->error, job->error_capacity, "cannot write in %s", staging);
+        return 0;
+    }
+    snprintf(job->staging_dir, sizeof job->staging_dir, "%s", staging);
+    snprintf(job->data_dir, sizeof job->data_dir, "%s", staging);
+    char exe_name[512];
+    snprintf(exe_name, sizeof exe_name, "%s.exe", game_display_name(job->request.game));
+    path_join(job->exe_path, sizeof job->exe_path, job->staging_dir, exe_name);
     return extract_game_executable(game_id, job->exe_path, job->error, job->error_capacity);
 }
 
@@ -98,50 +232,73 @@ int extract_game_executable(const char* game_id, const char* path, char* error, 
     return 1;
 }
 
+void remove_staging(BuildJob* job) {
+    if (job->staging_dir[0]) remove_tree_patiently(job->staging_dir, KELVORN_MARKER_NAME);
+}
+
 int finish_build(BuildJob* job) {
     char marker[PATH_CAPACITY];
     path_join(marker, sizeof marker, job->staging_dir, KELVORN_MARKER_NAME);
-    if (!write_whole_file(marker, KELVORN_MARKER_TEXT, 5)) {
+    // Durable before anything of the earlier build goes: after a power cut
+    // the new build must not stand there with empty files.
+    if (!write_whole_file(marker, KELVORN_MARKER_TEXT, 5) || !sync_tree(job->staging_dir)) {
         set_error(job->error, job->error_capacity, "cannot write in %s", job->staging_dir);
         return 0;
     }
-    char folder[PATH_CAPACITY];
+    char folder[PATH_CAPACITY], aside[PATH_CAPACITY];
     build_folder_path(&job->request, folder, sizeof folder);
-    int earlier_is_ours = carries_marker(folder);  // tested before anything is removed
+    aside_path(&job->request, aside, sizeof aside);
 
-    char aside[PATH_CAPACITY];
-    aside[0] = 0;
-    if (path_exists(folder)) {
-        if (!earlier_is_ours) {
-            set_error(job->error, job->error_capacity,
-                      "%s already exists and was not made by this builder; move it away or pick "
-                      "another folder",
-                      folder);
-            return 0;
-        }
-        aside_path(job, aside, sizeof aside);
-        // Only a leftover of ours may be cleared from the aside name. The
-        // swap below does not need the name, but both schemes refuse alike.
-        if (path_exists(aside) && (!carries_marker(aside) || !remove_tree(aside))) {
-            set_error(job->error, job->error_capacity, "cannot replace the earlier build at %s", folder);
-            return 0;
-        }
-        if (exchange_paths(job->staging_dir, folder)) {
-            // A leftover (the earlier build, carrying the marker, under the
-            // staging name) is cleared by the next build.
-            remove_tree(job->staging_dir);
-            return 1;
-        }
-        if (!move_replace(folder, aside)) {
-            set_error(job->error, job->error_capacity, "cannot replace the earlier build at %s", folder);
-            return 0;
-        }
+    int build_owner = owner_of(folder);  // tested before anything is removed
+    if (build_owner == OWNER_USER || build_owner == OWNER_NOBODY) {
+        set_error(job->error, job->error_capacity, FOREIGN_MESSAGE, folder);
+        return 0;
     }
-    if (!move_replace(job->staging_dir, folder)) {
-        if (aside[0]) move_replace(aside, folder);
+    // The aside name must be free for the replacement below. An earlier
+    // build there is put back when it is the only one, and is replaced like
+    // the one in the build folder otherwise.
+    switch (owner_of(aside)) {
+    case OWNER_USER: set_error(job->error, job->error_capacity, FOREIGN_MESSAGE, aside); return 0;
+    case OWNER_US:
+        if (build_owner == OWNER_NONE) {
+            if (!move_patiently(aside, folder)) {
+                set_error(job->error, job->error_capacity, "cannot restore the earlier build from %s", aside);
+                return 0;
+            }
+            build_owner = OWNER_US;
+            break;
+        }
+        // The build folder holds the later copy.
+        [[fallthrough]];
+    case OWNER_NOBODY:
+        if (!clear_ours(aside)) {
+            set_error(job->error, job->error_capacity, "cannot replace the earlier build at %s", aside);
+            return 0;
+        }
+        break;
+    default: break;
+    }
+
+    int replacing = build_owner == OWNER_US;
+    if (replacing && exchange_paths(job->staging_dir, folder)) {
+        sync_folder(job->request.dest_dir);
+        // The earlier build now stands under the staging name, marked; a
+        // leftover of it is cleared by the next build.
+        remove_tree_patiently(job->staging_dir, KELVORN_MARKER_NAME);
+        return 1;
+    }
+    if (replacing && !move_patiently(folder, aside)) {
+        set_error(job->error, job->error_capacity, "cannot replace the earlier build at %s", folder);
+        return 0;
+    }
+    if (!move_patiently(job->staging_dir, folder)) {
+        // When even that fails the aside folder stays, marked: the only copy
+        // of the earlier build, which the next build puts back.
+        if (replacing) move_patiently(aside, folder);
         set_error(job->error, job->error_capacity, "cannot move the build into place at %s", folder);
         return 0;
     }
-    if (aside[0]) remove_aside(aside, job->staging_dir);  // a leftover is cleared by the next build
+    sync_folder(job->request.dest_dir);
+    if (replacing) remove_tree_patiently(aside, KELVORN_MARKER_NAME);  // a leftover is an earlier build
     return 1;
 }

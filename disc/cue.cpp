@@ -113,13 +113,19 @@ static void read_lines(FILE* file, CueSheet* sheet) {
 int parse_cue_sheet(const char* cue_path, CueSheet* sheet, uint64_t bin_size, char* error,
                     size_t error_capacity) {
     FILE* file = open_utf8(cue_path, "rb");
-    memset(sheet, 0, sizeof *sheet);
     if (!file) {
+        memset(sheet, 0, sizeof *sheet);
         set_error(error, error_capacity, "cannot open the cue sheet");
         return 0;
     }
-    read_lines(file, sheet);
+    int ok = parse_cue_stream(file, sheet, bin_size, error, error_capacity);
     fclose(file);
+    return ok;
+}
+
+int parse_cue_stream(FILE* file, CueSheet* sheet, uint64_t bin_size, char* error, size_t error_capacity) {
+    memset(sheet, 0, sizeof *sheet);
+    read_lines(file, sheet);
 
     if (sheet->track_count == 0) {
         set_error(error, error_capacity, "the cue sheet lists no tracks");

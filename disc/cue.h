@@ -36,6 +36,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
 
 enum { CUE_MAX_TRACKS = 99, CUE_FILE_CAPACITY = 1024, CD_SECTOR_BYTES = 2352 };
 
@@ -57,6 +58,10 @@ struct CueSheet {
 
 int parse_cue_sheet(const char* cue_path, CueSheet* sheet, uint64_t bin_size, char* error,
                     size_t error_capacity);
+
+// parse_cue_sheet on a stream the caller opened (and closes), positioned at
+// the start; the messages are the same but for the failed open.
+int parse_cue_stream(FILE* file, CueSheet* sheet, uint64_t bin_size, char* error, size_t error_capacity);
 
 int find_bin_for_cue(const char* cue_path, char* out_path, size_t capacity);
 

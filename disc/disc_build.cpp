@@ -46,19 +46,27 @@ static int encode_soundtrack(BuildJob* job, const CueSheet* sheet, FILE* bin, co
     return 1;
 }
 
-int run_disc_build(BuildJob* job) {
-    const char* bin_path = job->request.bin_path;
-    // The sheet is 99 tracks plus a 1 KiB name; fine on the build thread.
-    CueSheet sheet;
-    if (!parse_cue_sheet(job->request.cue_path, &sheet, file_size_of(bin_path), job->error, job->error_capacity))
-        return 0;
+// 1 when the request carries no stamp for the input, or the open file is
+// still the checked file in the checked state; otherwise the refusal is
+// written.
+static int still_checked(BuildJob* job, const char* path, const FileStamp* checked, const FileStamp* now) {
+    if (!checked || same_file_state(checked, now)) return 1;
+    report_changed_input(job, path);
+    return 0;
+}
+
+// The build proper, on the open BIN: one stream serves the file tree and
+// every audio track, so what is built is what was opened (and checked).
+static int build_from(BuildJob* job, FILE* bin, const CueSheet* sheet) {
     report(job, 0.0, "Preparing");
     if (!prepare_staging(job, "duskmere")) return 0;
 
     char disc_dir[PATH_CAPACITY];
     path_join(disc_dir, sizeof disc_dir, job->data_dir, "disc");
-    if (!extract_disc_files(bin_path, disc_dir, job->progress, job->progress_user, 0.0, 0.1, job->cancel, job->error,
-                            job->error_capacity))
+    FileStamp bin_stamp;
+    if (!stream_stamp(bin, &bin_stamp) ||
+        !extract_disc_files_from(bin, bin_stamp.size, disc_dir, job->progress, job->progress_user, 0.0, 0.1,
+                                 job->cancel, job->error, job->error_capacity))
         return 0;
 
     char brglide[PATH_CAPACITY], digest[33];
@@ -75,14 +83,7 @@ int run_disc_build(BuildJob* job) {
         set_error(job->error, job->error_capacity, "cannot make %s", music_dir);
         return 0;
     }
-    FILE* bin = open_utf8(bin_path, "rb");
-    if (!bin) {
-        set_error(job->error, job->error_capacity, "cannot read %s", bin_path);
-        return 0;
-    }
-    int encoded = encode_soundtrack(job, &sheet, bin, music_dir);
-    fclose(bin);
-    if (!encoded) return 0;
+    if (!encode_soundtrack(job, sheet, bin, music_dir)) return 0;
     report(job, 0.98, "Finishing");
 
     char icon[PATH_CAPACITY];
@@ -91,4 +92,34 @@ int run_disc_build(BuildJob* job) {
     if (!finish_build(job)) return 0;
     report(job, 1.0, "Done");
     return 1;
+}
+
+int run_disc_build(BuildJob* job) {
+    // Both inputs are opened once and read only through these streams, so
+    // what is built is what was opened, and compared with what was checked.
+    FileStamp bin_stamp, cue_stamp;
+    FILE* bin = open_utf8(job->request.bin_path, "rb");
+    if (bin && !stream_stamp(bin, &bin_stamp)) {
+        fclose(bin);
+        bin = nullptr;
+    }
+    FILE* cue = open_utf8(job->request.cue_path, "rb");
+    int ok = 1;
+    if (!cue || !stream_stamp(cue, &cue_stamp)) {
+        set_error(job->error, job->error_capacity, "cannot open the cue sheet");
+        ok = 0;
+    }
+    ok = ok && still_checked(job, job->request.cue_path, job->request.cue_stamp, &cue_stamp);
+    // The sheet is 99 tracks plus a 1 KiB name; fine on the build thread.
+    CueSheet sheet;
+    ok = ok && parse_cue_stream(cue, &sheet, bin ? bin_stamp.size : 0, job->error, job->error_capacity);
+    if (cue) fclose(cue);
+    if (ok && !bin) {
+        set_error(job->error, job->error_capacity, "the BIN is not a raw (MODE1/2352) disc image");
+        ok = 0;
+    }
+    ok = ok && still_checked(job, job->request.bin_path, job->request.bin_stamp, &bin_stamp);
+    ok = ok && build_from(job, bin, &sheet);
+    if (bin) fclose(bin);
+    return ok;
 }

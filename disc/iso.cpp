@@ -335,19 +335,33 @@ static int find_root(DiscVolume* volume, uint32_t* extent_out, uint32_t* size_ou
 int extract_disc_files(const char* bin_path, const char* target_dir, ProgressFn progress,
                        uint64_t progress_user, double low, double high, int* cancel, char* error,
                        size_t error_capacity) {
+    FILE* bin = open_utf8(bin_path, "rb");
+    FileStamp stamp;
+    if (!bin || !stream_stamp(bin, &stamp)) {
+        if (bin) fclose(bin);
+        set_error(error, error_capacity, "the BIN is not a raw (MODE1/2352) disc image");
+        return 0;
+    }
+    int ok = extract_disc_files_from(bin, stamp.size, target_dir, progress, progress_user, low, high, cancel,
+                                     error, error_capacity);
+    fclose(bin);
+    return ok;
+}
+
+int extract_disc_files_from(FILE* bin, uint64_t bin_size, const char* target_dir, ProgressFn progress,
+                            uint64_t progress_user, double low, double high, int* cancel, char* error,
+                            size_t error_capacity) {
     DiscVolume volume;
-    volume.file = open_utf8(bin_path, "rb");
+    volume.file = bin;
     volume.joliet = 0;
     unsigned char head[12];
-    if (!volume.file || fread(head, 1, sizeof head, volume.file) != sizeof head ||
+    if (!seek_to(bin, 0) || fread(head, 1, sizeof head, volume.file) != sizeof head ||
         memcmp(head, SYNC, sizeof SYNC) != 0) {
-        if (volume.file) fclose(volume.file);
         set_error(error, error_capacity, "the BIN is not a raw (MODE1/2352) disc image");
         return 0;
     }
     uint32_t root_extent = 0, root_size = 0;
     if (!find_root(&volume, &root_extent, &root_size)) {
-        fclose(volume.file);
         set_error(error, error_capacity, "the BIN's data track has no ISO 9660 file system");
         return 0;
     }
@@ -366,7 +380,7 @@ int extract_disc_files(const char* bin_path, const char* target_dir, ProgressFn 
 
     // One bit per sector the BIN can hold; a directory beyond that cannot be
     // read anyway.
-    uint64_t sectors = file_size_of(bin_path) / DISC_RAW_SECTOR + 1;
+    uint64_t sectors = bin_size / DISC_RAW_SECTOR + 1;
     size_t bitmap_bytes = (size_t)((sectors + 7) / 8);
     extraction.walked = (unsigned char*)calloc(bitmap_bytes, 1);
     extraction.walked_sectors = sectors;
@@ -380,7 +394,6 @@ int extract_disc_files(const char* bin_path, const char* target_dir, ProgressFn 
         ok = walk_directory(&extraction, root_extent, root_size, target_dir, 0);
     }
     free(extraction.walked);
-    fclose(volume.file);
     if (ok) return 1;
     if (error && error_capacity > 0 && error[0] == 0)
         set_error(error, error_capacity, "the BIN's file system is damaged");

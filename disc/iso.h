@@ -74,6 +74,12 @@ int extract_disc_files(const char* bin_path, const char* target_dir, ProgressFn 
                        uint64_t progress_user, double low, double high, int* cancel, char* error,
                        size_t error_capacity);
 
+// extract_disc_files on a BIN stream the caller opened (and closes); bin_size
+// is its size in bytes.
+int extract_disc_files_from(FILE* bin, uint64_t bin_size, const char* target_dir, ProgressFn progress,
+                            uint64_t progress_user, double low, double high, int* cancel, char* error,
+                            size_t error_capacity);
+
 // Walks one directory: extent is its first logical sector, size the length of
 // its records in bytes, folder the path it maps to, depth 0 for the root.
 // Counting walk: adds file lengths to byte_total. Copying walk: makes folders

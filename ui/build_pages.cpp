@@ -39,22 +39,41 @@ void show_building_page(void) {
     ReleaseSRWLockExclusive(&g_wizard.progress_lock);
 }
 
-void start_build(void) {
-    char dest[UI_PATH_UTF8];
-    to_utf8(g_wizard.dest_path, dest, sizeof dest);
-    BuildRequest request;
-    memset(&request, 0, sizeof request);
-    request.game = g_wizard.game;
-    request.dest_dir = dest;
+// Fills request with the wizard's game, destination and inputs; the texts
+// live in the caller's buffers.
+static void fill_request(BuildRequest* request, char* dest, char* bin, char* cue, char* rom) {
+    to_utf8(g_wizard.dest_path, dest, UI_PATH_UTF8);
+    to_utf8(g_wizard.input_path[SLOT_BIN], bin, UI_PATH_UTF8);
+    to_utf8(g_wizard.input_path[SLOT_CUE], cue, UI_PATH_UTF8);
+    to_utf8(g_wizard.input_path[SLOT_ROM], rom, UI_PATH_UTF8);
+    *request = BuildRequest();
+    request->game = g_wizard.game;
+    request->bin_path = bin;
+    request->cue_path = cue;
+    request->rom_path = rom;
+    request->dest_dir = dest;
+}
 
-    int marker = 0;
-    if (probe_destination(&request, &marker)) {
-        char folder[UI_BUILD_FOLDER];
-        build_folder_path(&request, folder, sizeof folder);
+void start_build(void) {
+    char dest[UI_PATH_UTF8], bin[UI_PATH_UTF8], cue[UI_PATH_UTF8], rom[UI_PATH_UTF8];
+    BuildRequest request;
+    fill_request(&request, dest, bin, cue, rom);
+
+    static DestinationProbe probe;
+    int state = probe_build_destination(&request, &probe);
+    if (state != DEST_FREE) {
         wchar_t folder_w[UI_BUILD_FOLDER];
-        to_utf16(folder, folder_w, UI_BUILD_FOLDER);
+        to_utf16(probe.folder, folder_w, UI_BUILD_FOLDER);
         wchar_t text[4096];
-        if (!marker) {
+        if (state == DEST_INPUT_INSIDE) {
+            char message[2 * PATH_CAPACITY + 128];
+            format_input_inside(message, sizeof message, probe.input, probe.folder);
+            wchar_t message_w[4096];
+            to_utf16(message, message_w, 4096);
+            MessageBoxW(g_wizard.main_window, message_w, L"Kelvorn", MB_ICONWARNING);
+            return;
+        }
+        if (state == DEST_FOREIGN) {
             format_w(text, 4096,
                      L"%ls already exists and was not made by Kelvorn, so it will not be replaced. Move it "
                      L"away or choose another folder.",
@@ -88,17 +107,15 @@ DWORD WINAPI build_thread(void* parameter) {
     (void)parameter;
     // Everything the thread reads from the window's state, read once now.
     char dest[UI_PATH_UTF8], bin[UI_PATH_UTF8], cue[UI_PATH_UTF8], rom[UI_PATH_UTF8];
-    to_utf8(g_wizard.dest_path, dest, sizeof dest);
-    to_utf8(g_wizard.input_path[SLOT_BIN], bin, sizeof bin);
-    to_utf8(g_wizard.input_path[SLOT_CUE], cue, sizeof cue);
-    to_utf8(g_wizard.input_path[SLOT_ROM], rom, sizeof rom);
     BuildRequest request;
-    memset(&request, 0, sizeof request);
-    request.game = g_wizard.game;
-    request.bin_path = bin;
-    request.cue_path = cue;
-    request.rom_path = rom;
-    request.dest_dir = dest;
+    fill_request(&request, dest, bin, cue, rom);
+    // The build refuses an input that changed since its check (a build
+    // started from the command line may come before any check).
+    FileStamp stamps[SLOT_COUNT];
+    memcpy(stamps, g_wizard.verdict_stamp, sizeof stamps);
+    if (stamps[SLOT_BIN].valid) request.bin_stamp = &stamps[SLOT_BIN];
+    if (stamps[SLOT_CUE].valid) request.cue_stamp = &stamps[SLOT_CUE];
+    if (stamps[SLOT_ROM].valid) request.rom_stamp = &stamps[SLOT_ROM];
 
     g_wizard.build_error[0] = 0;
     g_wizard.build_ok = run_build(&request, report_progress, 0, &g_wizard.cancel_requested,

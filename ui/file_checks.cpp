@@ -44,6 +44,7 @@ DWORD WINAPI check_thread(void* parameter) {
 static void show_verdict(const FileCheckJob* job) {
     int slot = job->slot;
     g_wizard.verdict_good[slot] = job->check.ok;
+    g_wizard.verdict_stamp[slot] = job->check.stamp;
     wchar_t note[256];
     to_utf16(job->check.note, note, 256);
     wchar_t text[1024];
@@ -72,6 +73,7 @@ void start_file_check(InputSlot slot, const wchar_t* path) {
     }
     copy_path(g_wizard.input_path[slot], path);
     g_wizard.verdict_good[slot] = 0;
+    memset(&g_wizard.verdict_stamp[slot], 0, sizeof g_wizard.verdict_stamp[slot]);
     if (g_wizard.verdict_label[slot]) {
         wchar_t text[292];
         _snwprintf(text, 292, L"%ls: checking...", file_name_of(g_wizard.input_path[slot]));

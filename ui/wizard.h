@@ -64,6 +64,7 @@ struct WizardState {
     wchar_t dest_path[UI_PATH_UNITS];
     wchar_t input_path[SLOT_COUNT][UI_PATH_UNITS];
     int verdict_good[SLOT_COUNT];
+    FileStamp verdict_stamp[SLOT_COUNT];  // the checked file, for the build to compare
     HWND verdict_label[SLOT_COUNT];  // null while that row is not shown
     int pending_checks;
     WizardPage page;

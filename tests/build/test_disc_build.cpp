@@ -333,7 +333,7 @@ TEST_F(DiscBuild, MissingOrEmptyIconIsPassedOver) {
 TEST_F(DiscBuild, FailuresLeaveNoStagingAndTheEarlierBuildAlone) {
     // What a case does while the build runs, at the first report whose
     // status begins with `at` (and, when given, whose fraction is `when`).
-    enum Act { NOTHING, CANCEL, BLOCK_MUSIC, REMOVE_BIN };
+    enum Act { NOTHING, CANCEL, BLOCK_MUSIC };
     const std::string music_cd = staging() + SEP + "music" + SEP + "cd";
     struct Case {
         const char* name;
@@ -363,11 +363,6 @@ TEST_F(DiscBuild, FailuresLeaveNoStagingAndTheEarlierBuildAlone) {
          "cancelled", true},
         {"a file where the music folder goes", usual_files(), BLOCK_MUSIC, bt::COPY_STATUS, 0.1,
          "cannot make " + music_cd, true},
-#ifndef _WIN32
-        // Windows keeps a file that is open from being removed.
-        {"the BIN gone before the soundtrack", usual_files(), REMOVE_BIN, bt::COPY_STATUS, 0.1,
-         "cannot read " + bin, true},
-#endif
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -384,7 +379,6 @@ TEST_F(DiscBuild, FailuresLeaveNoStagingAndTheEarlierBuildAlone) {
         recorder.act_fraction = c.when;
         if (c.act == CANCEL) recorder.action = [&cancel] { cancel = 1; };
         if (c.act == BLOCK_MUSIC) recorder.action = [this] { kt::write_file(staging() + SEP + "music", "x"); };
-        if (c.act == REMOVE_BIN) recorder.action = [this] { kt::remove_all(bin); };
         EXPECT_EQ(build(&recorder, &cancel), 0);
         EXPECT_EQ(error, c.message);
         if (c.act != NOTHING) {
@@ -414,6 +408,28 @@ TEST_F(DiscBuild, FailuresLeaveNoStagingAndTheEarlierBuildAlone) {
             EXPECT_EQ(recorder.reports.back().status, bt::COPY_STATUS) << "nothing after the copy";
         }
     }
+}
+
+// The build reads the BIN and the cue sheet it opened at its start, through
+// to the last track: another file put under either name meanwhile plays no
+// part. (Windows does not let an open file be replaced at all.)
+TEST_F(DiscBuild, InputsSwappedDuringTheBuildAreNotRead) {
+#ifdef _WIN32
+    GTEST_SKIP() << "an open file cannot be replaced here";
+#endif
+    make_disc(usual_files(), two_audio_tracks());
+    std::string other = dir / "other.bin";
+    kt::write_file(other, std::string(kt::read_file(bin).size(), '\x55'));
+    bt::Recorder recorder;
+    recorder.act_at = bt::COPY_STATUS;
+    recorder.act_fraction = 0.1;
+    recorder.action = [&] {
+        ASSERT_EQ(rename(other.c_str(), bin.c_str()), 0);
+        kt::write_file(cue, "FILE \"disc.bin\" BINARY\n");
+    };
+    ASSERT_EQ(build(&recorder), 1) << error;
+    EXPECT_TRUE(recorder.acted);
+    expect_soundtrack();
 }
 
 // Failures before staging: nothing made, nothing reported but the parse.

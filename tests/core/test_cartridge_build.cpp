@@ -279,13 +279,19 @@ TEST_F(CartridgeBuild, FailureMessages) {
          [&](CartridgeBuild& t, Watcher& w, std::vector<kt::Pin>& p) {
              ok_rom(t, w, p);
              w.act_at = "Finishing";
-             w.action = [&t] { kt::make_dirs(t.staging() + SEP + ".kelvorn"); };
+             // The staging folder is marked from the start; a folder in the
+             // marker's place keeps it from being written again.
+             w.action = [&t] {
+                 kt::remove_all(t.staging() + SEP + ".kelvorn");
+                 kt::make_dirs(t.staging() + SEP + ".kelvorn");
+             };
          },
          [](CartridgeBuild& t) { return "cannot write in " + t.staging(); }, false, false},
         {"leftover staging cannot be cleared",
          [&](CartridgeBuild& t, Watcher& w, std::vector<kt::Pin>& p) {
              ok_rom(t, w, p);
              kt::make_dirs(t.staging());
+             kt::write_file(t.staging() + SEP + ".kelvorn", "0.74\n");
              kt::write_file(t.staging() + SEP + "stuck", "s");
              p.emplace_back();
              kt::pin(t.staging() + SEP + "stuck", &p.back());
@@ -406,9 +412,10 @@ TEST_F(CartridgeBuild, EarlierBuildIsReplacedReadOnlyFilesIncluded) {
 }
 
 TEST_F(CartridgeBuild, LeftoversOfEarlierRunsAreCleared) {
-    // A half-made staging folder, and an earlier build left aside by a
-    // replacement that was cut short.
+    // A half-made staging folder (marked as ours from the start), and an
+    // earlier build left aside by a replacement that was cut short.
     kt::make_dirs(staging() + SEP + "deep" + SEP + "er");
+    kt::write_file(staging() + SEP + ".kelvorn", "0.74\n");
     kt::write_file(staging() + SEP + "deep" + SEP + "er" + SEP + "junk", "j");
     kt::make_dirs(aside());
     kt::write_file(aside() + SEP + ".kelvorn", "0.74\n");
@@ -424,16 +431,15 @@ TEST_F(CartridgeBuild, LeftoversOfEarlierRunsAreCleared) {
 }
 
 TEST_F(CartridgeBuild, ForeignFolderUnderTheAsideNameIsNeverRemoved) {
+    kt::write_file(rom, roms().z64);
+    ASSERT_EQ(build(), 1) << error;
     kt::make_dirs(aside());
     kt::write_file(aside() + SEP + "theirs", "t");
-    kt::write_file(rom, roms().z64);
-    ASSERT_EQ(build(), 1) << error;  // no earlier build: the aside name is not needed
-    EXPECT_EQ(kt::read_file(aside() + SEP + "theirs"), "t");
-    EXPECT_EQ(build(), 0);  // replacing would need it
-    EXPECT_EQ(std::string(error), "cannot replace the earlier build at " + folder());
-    EXPECT_EQ(kt::read_file(aside() + SEP + "theirs"), "t");
-    EXPECT_EQ(kt::read_file(folder() + SEP + ".kelvorn"), "0.74\n");
-    EXPECT_FALSE(kt::exists(staging()));
+    std::vector<std::string> before = kt::snapshot(dest);
+    EXPECT_EQ(build(), 0);
+    EXPECT_EQ(std::string(error),
+              aside() + " already exists and was not made by this builder; move it away or pick another folder");
+    EXPECT_EQ(kt::snapshot(dest), before);
 }
 
 TEST(CartridgeRom, LoaderReordersWholeUnitsOnly) {
