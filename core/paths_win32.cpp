@@ -3,6 +3,7 @@
 #include "core/paths.h"
 
 #include <windows.h>
+#include <io.h>
 
 #include <stdlib.h>
 #include <string.h>
@@ -397,7 +398,7 @@ static int is_transient(DWORD error) {
 
 // Pauses of 20 ms growing to 1 s, about 10 s in all: long enough for a
 // scanner to let go, short enough that a real failure is reported soon.
-enum { PATIENCE_MS = 10000, FIRST_PAUSE_MS = 20, LONGEST_PAUSE_MS = 1000 };
+static const DWORD PATIENCE_MS = 10000, FIRST_PAUSE_MS = 20, LONGEST_PAUSE_MS = 1000;
 
 int move_patiently(const char* existing_path, const char* new_path) {
     DWORD waited = 0, pause = FIRST_PAUSE_MS;
