@@ -5,6 +5,10 @@
 // named by KELVORN_TEST_DIGESTS, read afresh by every child.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -347,6 +351,89 @@ TEST(CliDestination, ForeignFolderIsRefusedAndEarlierBuildNeedsReplace) {
                                  "in your AppData folder, not in the game's.\n");
         else
             EXPECT_EQ(r.err, folder + foreign_text);
+    }
+}
+
+// What the build would remove must hold none of the inputs, and what it
+// does not own stays untouched: both are refused before anything is written.
+TEST(CliDestination, InputsAndForeignEntriesAreKept) {
+    Inputs in;
+    struct Case {
+        const char* name;
+        const char* game_folder;  // the build folder the inputs are kept in, or null
+        const char* named;        // a folder of ours or the user's under another name, or null
+        bool marked;
+        std::vector<std::string> args;
+        std::string err;  // with {F} for the folder concerned and {I} for the input
+    } cases[] = {
+        {"ROM kept in the earlier build", "Top Gear Rally", nullptr, true, {"--game", "tgr", "--replace"},
+         "kelvorn-cli: {I} lies inside {F}, which this build would remove; move it elsewhere first\n"},
+        {"disc image and cue sheet kept in the earlier build", "Boss Rally", nullptr, true, {"--replace"},
+         "kelvorn-cli: {I} lies inside {F}, which this build would remove; move it elsewhere first\n"},
+        {"an earlier build left aside", nullptr, ".Top Gear Rally.replaced", true, {"--game", "tgr"},
+         "An earlier build is at {F}.\nRun again with --replace to replace it. Your saved games are kept; they "
+         "live in your AppData folder, not in the game's.\n"},
+        {"the user's folder named like the staging folder", nullptr, ".Top Gear Rally.building", false,
+         {"--game", "tgr", "--replace"},
+         "{F} already exists and was not made by Kelvorn, so it will not be replaced. Move it away or choose "
+         "another folder.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        kt::TempDir dest("cli-keep");
+        std::string folder = c.game_folder ? dest / c.game_folder : dest / c.named;
+        kt::make_dirs(folder);
+        kt::write_file(kt::join(folder, "save.dat"), "the user's own file");
+        if (c.marked) kt::write_file(kt::join(folder, ".kelvorn"), "0.74\n");
+        std::vector<std::string> args = c.args;
+        std::string input;
+        if (c.game_folder && std::string(c.game_folder) == "Boss Rally") {
+            input = kt::join(folder, "disc.bin");
+            kt::write_file(input, in.disc);
+            kt::write_file(kt::join(folder, "disc.cue"), in.cue);
+            args.insert(args.end(), {"--bin", input});
+        } else {
+            input = c.game_folder ? kt::join(folder, "rom.z64") : in.rom_path;
+            kt::write_file(input, in.rom);
+            args.insert(args.end(), {"--rom", input});
+        }
+        args.insert(args.end(), {"--dest", dest.path});
+        std::vector<std::string> before = kt::snapshot(dest.path);
+        kcli::CliResult r = kcli::run_cli(testing_cli(), args);
+        EXPECT_EQ(r.code, 4) << r.err;
+        std::string want = c.err;
+        want.replace(want.find("{F}"), 3, folder);
+        if (want.find("{I}") != std::string::npos) want.replace(want.find("{I}"), 3, input);
+        EXPECT_EQ(r.err, want);
+        EXPECT_EQ(kt::snapshot(dest.path), before);
+    }
+}
+
+// A folder, FIFO or device given as an input is refused at once.
+TEST(CliUsage, InputsThatAreNotFilesAreRefusedAtOnce) {
+    Inputs in;
+    kt::make_dirs(in.dir / "folder.z64");
+    std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--game", "tgr", "--rom", in.dir / "folder.z64"}, in.dir / "folder.z64"},
+#ifndef _WIN32
+        {{"--bin", in.bin_path, "--cue", in.dir / "fifo.cue"}, in.dir / "fifo.cue"},
+        {{"--bin", in.dir / "fifo.cue", "--cue", in.cue_path}, in.dir / "fifo.cue"},
+        {{"--bin", in.bin_path, "--cue", "/dev/zero"}, "/dev/zero"},
+#endif
+    };
+#ifndef _WIN32
+    ASSERT_EQ(mkfifo((in.dir / "fifo.cue").c_str(), 0600), 0);
+#endif
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.second);
+        kt::TempDir dest("cli-special");
+        std::vector<std::string> args = c.first;
+        args.insert(args.end(), {"--dest", dest.path});
+        kcli::CliResult r = kcli::run_cli(testing_cli(), args);
+        EXPECT_EQ(r.code, 2);
+        EXPECT_EQ(r.err, "kelvorn-cli: " + c.second +
+                             " is a folder or a device, not a file\nRun kelvorn-cli --help for usage.\n");
+        EXPECT_TRUE(kt::snapshot(dest.path).empty());
     }
 }
 
