@@ -64,6 +64,15 @@ static int clear_ours(const char* path) {
     return !path_exists(path);
 }
 
+// Removes an earlier build that has been replaced. It is first renamed to
+// the staging name when that is free: a removal cut short there leaves a
+// leftover that the next build clears without asking, where one under the
+// aside name would be taken for an earlier build.
+static void discard_replaced(const char* path, const char* staging) {
+    if (!path_exists(staging) && move_patiently(path, staging)) path = staging;
+    remove_tree_patiently(path, KELVORN_MARKER_NAME);
+}
+
 // --- inputs ---
 
 void format_input_inside(char* out, size_t capacity, const char* input, const char* folder) {
@@ -299,6 +308,6 @@ int finish_build(BuildJob* job) {
         return 0;
     }
     sync_folder(job->request.dest_dir);
-    if (replacing) remove_tree_patiently(aside, KELVORN_MARKER_NAME);  // a leftover is an earlier build
+    if (replacing) discard_replaced(aside, job->staging_dir);
     return 1;
 }

@@ -262,6 +262,31 @@ TEST_F(CartridgeBuild, ForeignFolderIsNotReplaced) {
     EXPECT_EQ(app.wait_exit(10000), 0);
 }
 
+// Yes to the question would have removed the ROM with the earlier build:
+// the refusal comes first, and nothing changes.
+TEST_F(CartridgeBuild, RomKeptInTheEarlierBuildIsRefused) {
+    KV_REQUIRE_DISPLAY();
+    kt::make_dirs(folder);
+    write_marker(folder);
+    std::string kept = kt::join(folder, "game.z64");
+    kt::write_file(kept, kt::read_file(rom));
+    rom = kept;
+    auto before = kt::snapshot(dest);
+    App app;
+    ASSERT_TRUE(app.start(kelvorn_exe(), build_args()));
+    HWND box = app.wait_message_box(10000);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(App::message_box_text(box), widen(kept) + L" lies inside " + widen(folder) +
+                                              L", which this build would remove; move it elsewhere first");
+    EXPECT_EQ(GetDlgItem(box, IDNO), nullptr);
+    App::answer(box, IDOK);
+    Sleep(500);
+    EXPECT_EQ(app.title(), L"Build a game");
+    EXPECT_EQ(kt::snapshot(dest), before);
+    app.close_window();
+    EXPECT_EQ(app.wait_exit(10000), 0);
+}
+
 TEST_F(CartridgeBuild, EarlierBuildIsReplacedOnlyOnYes) {
     KV_REQUIRE_DISPLAY();
     kt::make_dirs(folder);
