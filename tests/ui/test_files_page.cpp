@@ -379,11 +379,15 @@ TEST_F(FilesPage, BackWorksWhileALargeDiscImageIsChecked) {
     EXPECT_TRUE(app.wait_until([&] { return text_at(app, BIN_VERDICT).rfind(L"big.bin\r\n", 0) == 0; }, 120000))
         << narrow(text_at(app, BIN_VERDICT));
     // Closed while a check reads the file: the process ends at once, without
-    // waiting for the check.
+    // waiting for the check. The check is held at its start, so that it is
+    // still running when the window closes, however fast the file is read.
     app.click(104);
     ASSERT_TRUE(app.wait_title(L"Build a game", 3000));
+    int held = app.held_count();
+    app.hold_threads(1);
     app.click(103);
     ASSERT_TRUE(app.wait_title(L"Your copy of Boss Rally", 3000));
+    ASSERT_TRUE(app.wait_held(held + 1, 10000));
     ASSERT_EQ(text_at(app, BIN_VERDICT), checking("big.bin"));
     app.close_window();
     EXPECT_EQ(app.wait_exit(3000), 0);
