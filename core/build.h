@@ -140,7 +140,7 @@ void report_changed_input(BuildJob* job, const char* path);
 
 // Marker file name and content.
 #define KELVORN_MARKER_NAME ".kelvorn"
-#define KELVORN_MARKER_TEXT "0.74\n"
+#include "kelvorn_version.h"  // KELVORN_MARKER_TEXT, made from the project's version
 
 // The embedded game executable for game_id: bytes and size, or null.
 // Platform-specific (Win32 resources, or linked-in data in the POSIX build).

@@ -17,8 +17,8 @@ ROOT=$(pwd)
 JOBS=$(nproc 2>/dev/null || echo 2)
 
 # Build tools, the MinGW-w64 cross compiler (posix threads), Wine to run the
-# Windows programs, a virtual display for GUI tests, and the test oracles and
-# fixture sources.
+# Windows programs, a virtual display for GUI tests, the test oracles and
+# fixture sources, and zip for the release package's archive.
 PACKAGES=(
     cmake g++ make git ca-certificates
     gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
@@ -28,6 +28,7 @@ PACKAGES=(
     flac ffmpeg xorriso bchunk imagemagick icoutils
     wesnoth-1.16-music
     tmux clang libclang-rt-14-dev
+    zip
 )
 
 install_missing() {
