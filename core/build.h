@@ -25,6 +25,7 @@ struct BuildRequest {
     const char* cue_path;   // disc game only
     const char* rom_path;   // cartridge game only
     const char* dest_dir;   // receives the build folder
+    int threads;            // encoding threads; 0 (or left out): the default
 };
 
 // One running build; owned by run_build and passed down by pointer.

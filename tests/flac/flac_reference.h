@@ -31,6 +31,12 @@ void write(FrameBitWriter* writer, const int32_t* samples, uint32_t count, uint3
 // Returns "" when equal, else a description of the first difference.
 std::string compare_choices(const SubframeChoice& a, const SubframeChoice& b, uint32_t count);
 
+// The whole file for sample_count stereo samples of raw 16-bit little-endian
+// pcm, built the plain way: one block after another, the stereo sums
+// compared in order, every field with one put_bits, ref::choose and
+// ref::write for the subframes, the bit-by-bit CRCs.
+std::string encode_stream(const uint8_t* pcm, uint64_t sample_count);
+
 struct FrameInfo {
     uint32_t frame_number;
     uint32_t block_size_code;
