@@ -75,7 +75,6 @@ static int usage_error(const char* message, const char* detail) {
 static int parse_threads(const char* text, int* out) {
     static_assert(FLAC_MAX_THREADS == 64, "the usage text names the limit");
     int value = 0;
-    if (!text[0]) return 0;
     for (const char* p = text; *p; ++p) {
         if (*p < '0' || *p > '9') return 0;
         value = value * 10 + (*p - '0');
@@ -110,6 +109,7 @@ static int parse_options(int argc, char** argv, CliOptions* options) {
         }
         if (strcmp(token, "--threads") == 0) {
             if (i + 1 >= argc) return usage_error("missing value for ", token);
+            if (!argv[i + 1][0]) return usage_error("empty value for ", token);
             if (!parse_threads(argv[++i], &options->threads))
                 return usage_error("--threads takes a whole number from 1 to 64, not ", argv[i]);
             continue;
