@@ -9,6 +9,26 @@
 
 namespace ref {
 
+static int default_isa() {
+    static const int isa = subframe_isa();
+    return isa;
+}
+
+std::vector<int> analysis_isas() {
+    const int keep = default_isa();
+    std::vector<int> isas = {SUBFRAME_ISA_BASE};
+    if (subframe_use_isa(SUBFRAME_ISA_AVX2)) isas.push_back(SUBFRAME_ISA_AVX2);
+    subframe_use_isa(keep);
+    return isas;
+}
+
+ScopedIsa::ScopedIsa(int isa) {
+    default_isa();
+    subframe_use_isa(isa);
+}
+
+ScopedIsa::~ScopedIsa() { subframe_use_isa(default_isa()); }
+
 uint8_t crc8(const uint8_t* bytes, size_t length) {
     uint8_t crc = 0;
     for (size_t i = 0; i < length; ++i) {

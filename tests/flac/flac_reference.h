@@ -13,6 +13,18 @@
 
 namespace ref {
 
+// The instruction sets the analysis can run on here (SUBFRAME_ISA_BASE
+// always, AVX2 where the processor has it); every fast path is pinned
+// against this file's plain code on each.
+std::vector<int> analysis_isas();
+
+// Makes the analysis run on isa while it lives, then goes back to the
+// processor's default.
+struct ScopedIsa {
+    explicit ScopedIsa(int isa);
+    ~ScopedIsa();
+};
+
 // Bit by bit: eight shift-and-conditional-XOR steps per byte.
 uint8_t crc8(const uint8_t* bytes, size_t length);
 uint16_t crc16(const uint8_t* bytes, size_t length);

@@ -1,5 +1,6 @@
 // encode_track_flac on several threads: byte for byte the file of one
-// thread and of the plain encoder in flac_reference.cpp, the same progress
+// thread and of the plain encoder in flac_reference.cpp (on every
+// instruction set the analysis can use here), the same progress
 // calls, and the same endings for a cancel, a short image and a full disk,
 // with no ".part" left; the memory it takes stays within its stated bound.
 #include <gtest/gtest.h>
@@ -149,15 +150,18 @@ TEST(FlacThreads, SameBytesAsOneThreadAndThePlainEncoder) {
         const uint64_t n = input.pcm.size() / 4;
         const std::string want = ref::encode_stream(input.pcm.data(), n);
         std::vector<double> one_thread_fractions;
-        for (int threads : THREAD_COUNTS) {
-            SCOPED_TRACE("threads " + std::to_string(threads));
-            Encoded run = encode_file(in, n, dir / ("t" + std::to_string(threads) + ".flac"), threads);
-            ASSERT_EQ(run.result, 1) << run.error;
-            ASSERT_EQ(run.file.size(), want.size());
-            ASSERT_TRUE(run.file == want) << "differs from the plain encoder's file";
-            EXPECT_EQ(run.log.non_null_status, 0);
-            if (threads == 1) one_thread_fractions = run.log.fractions;
-            EXPECT_EQ(run.log.fractions, one_thread_fractions);
+        for (int isa : ref::analysis_isas()) {
+            ref::ScopedIsa use(isa);
+            for (int threads : THREAD_COUNTS) {
+                SCOPED_TRACE("isa " + std::to_string(isa) + ", threads " + std::to_string(threads));
+                Encoded run = encode_file(in, n, dir / ("t" + std::to_string(threads) + ".flac"), threads);
+                ASSERT_EQ(run.result, 1) << run.error;
+                ASSERT_EQ(run.file.size(), want.size());
+                ASSERT_TRUE(run.file == want) << "differs from the plain encoder's file";
+                EXPECT_EQ(run.log.non_null_status, 0);
+                if (threads == 1) one_thread_fractions = run.log.fractions;
+                EXPECT_EQ(run.log.fractions, one_thread_fractions);
+            }
         }
         if (input.name == "130 frames") {
             EXPECT_EQ(one_thread_fractions.size(), 2u);
