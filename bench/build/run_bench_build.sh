@@ -17,9 +17,12 @@ set -eu
 FIX=$(cd "$1" && pwd)
 mkdir -p "$2"
 WORK=$(cd "$2" && pwd)
-NATIVE=$3
+abs() { echo "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; }
+NATIVE=$(abs "$3")
 WINDOWS=${4:-}
 WINE_RUN=${5:-}
+if [ -n "$WINDOWS" ] && [ -f "$WINDOWS" ]; then WINDOWS=$(abs "$WINDOWS"); fi
+if [ -n "$WINE_RUN" ]; then WINE_RUN=$(abs "$WINE_RUN"); fi
 RUNS=${6:-3}
 BIN=$FIX/br.bin
 CUE=$FIX/br.cue
@@ -73,8 +76,9 @@ median() { sort -n "$1" | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
 if [ $have_wine -eq 1 ]; then
     # Wine's own start-up is paid once, not per run.
     export KELVORN_WINEPREFIX="${KELVORN_WINEPREFIX:-$(dirname "$WINDOWS")/wineprefix}"
+    mkdir -p "$KELVORN_WINEPREFIX"
+    WINEPREFIX=$KELVORN_WINEPREFIX wineserver -p 2>/dev/null || true
     "$WINE_RUN" cmd /c exit 0
-    WINEPREFIX=$KELVORN_WINEPREFIX wineserver -p
     trap 'WINEPREFIX=$KELVORN_WINEPREFIX wineserver -k 2>/dev/null || true' EXIT
 fi
 
