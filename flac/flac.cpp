@@ -279,11 +279,12 @@ int run_blocks(Pipeline* p, const TrackRun* t) {
     }
 }
 
+// Blocks in flight: the plain loop holds one; more threads keep more.
+uint32_t depth_for(int threads) { return threads == 1 ? 1 : (uint32_t)threads * FLAC_BLOCKS_PER_THREAD; }
+
 // Layout of the one allocation: work areas, blocks, the slots' flags.
 size_t blocks_offset(int threads) { return sizeof(FlacWorkArea) * (size_t)threads; }
-size_t flags_offset(int threads) {
-    return blocks_offset(threads) + sizeof(FlacBlock) * (size_t)threads * FLAC_BLOCKS_PER_THREAD;
-}
+size_t flags_offset(int threads) { return blocks_offset(threads) + sizeof(FlacBlock) * depth_for(threads); }
 
 }  // namespace
 
@@ -296,15 +297,14 @@ int flac_thread_count(int requested) {
 
 size_t flac_encoder_bytes(int threads) {
     threads = flac_thread_count(threads);
-    return flags_offset(threads) + (size_t)threads * FLAC_BLOCKS_PER_THREAD;
+    return flags_offset(threads) + depth_for(threads);
 }
 
 int encode_track_flac(FILE* source, uint64_t sample_count, const char* path, ProgressFn progress,
                       uint64_t progress_user, double low_fraction, double high_fraction, int* cancel,
                       char* error, size_t error_capacity, int threads) {
     threads = flac_thread_count(threads);
-    // The plain loop holds one block; more threads keep more in flight.
-    const uint32_t depth = threads == 1 ? 1 : (uint32_t)threads * FLAC_BLOCKS_PER_THREAD;
+    const uint32_t depth = depth_for(threads);
     uint8_t* area = (uint8_t*)calloc(1, flac_encoder_bytes(threads));
     if (!area) {
         set_error(error, error_capacity, "out of memory");

@@ -60,8 +60,9 @@ int flac_thread_count(int requested);
 
 // Bytes encode_track_flac allocates (in one block, per track) for threads
 // encoding threads, as flac_thread_count gives them: a work area per thread
-// and FLAC_BLOCKS_PER_THREAD blocks per thread. That is all the memory the
-// encoder takes besides the threads' stacks and its fixed locals.
+// and FLAC_BLOCKS_PER_THREAD blocks per thread (one block for one thread),
+// about 310 KiB a thread. That is all the memory the encoder takes besides
+// the threads' stacks and its fixed locals.
 size_t flac_encoder_bytes(int threads);
 
 // Encodes sample_count stereo samples read from source (open "rb",
