@@ -130,24 +130,17 @@ void shifted_sums(const uint32_t* u, uint32_t parts, uint32_t size, unsigned c, 
 }
 
 // Fills the levels above the finest of a partition tree: level p (2^p
-// nodes at offset 2^p - 1) holds the sums of the pairs below it.
-void build_tree(uint32_t* tree, unsigned top) {
+// nodes at offset 2^p - 1) holds the sums of the pairs below it (64-bit
+// sums, or 32-bit ones modulo 2^32).
+template <typename T>
+void build_tree(T* tree, unsigned top) {
     for (int p = (int)top - 1; p >= 0; --p) {
         const uint32_t m = 1u << p;
-        uint32_t* level = tree + m - 1;
-        const uint32_t* finer = tree + 2 * m - 1;
-        for (uint32_t j = 0; j < m; ++j) level[j] = finer[2 * j] + finer[2 * j + 1];
-    }
-}
-
-void build_tree(uint64_t* tree, unsigned top) {
-    for (int p = (int)top - 1; p >= 0; --p) {
-        const uint32_t m = 1u << p;
-        uint64_t* level = tree + m - 1;
-        const uint64_t* finer = tree + 2 * m - 1;
+        T* level = tree + m - 1;
+        const T* finer = tree + 2 * m - 1;
         uint32_t j = 0;
 #if defined(__SSE2__)
-        for (; j + 2 <= m; j += 2) {
+        for (; sizeof(T) == 8 && j + 2 <= m; j += 2) {
             const __m128i a = _mm_loadu_si128((const __m128i*)(finer + 2 * j));
             const __m128i b = _mm_loadu_si128((const __m128i*)(finer + 2 * j + 2));
             _mm_storeu_si128((__m128i*)(level + j),
@@ -336,22 +329,6 @@ KV_AVX2 void leaf_shifted_sums_avx2(const uint32_t* u, unsigned c, uint32_t* sum
     }
 }
 
-// build_tree of 32-bit sums, eight at a time.
-KV_AVX2 void build_tree_avx2(uint32_t* tree, unsigned top) {
-    for (int p = (int)top - 1; p >= 0; --p) {
-        const uint32_t m = 1u << p;
-        uint32_t* level = tree + m - 1;
-        const uint32_t* finer = tree + 2 * m - 1;
-        uint32_t j = 0;
-        for (; j + 8 <= m; j += 8) {
-            // [f0+f1, f2+f3, f8+f9, f10+f11 | f4+f5, f6+f7, f12+f13, f14+f15],
-            // then into order.
-            const __m256i pairs = _mm256_hadd_epi32(load8(finer + 2 * j), load8(finer + 2 * j + 8));
-            _mm256_storeu_si256((__m256i*)(level + j), _mm256_permute4x64_epi64(pairs, 0xD8));
-        }
-        for (; j < m; ++j) level[j] = finer[2 * j] + finer[2 * j + 1];
-    }
-}
 
 // The Rice parameters and the cost (without the 6 bits of the partition
 // order) of one level of a full block, 8 or more partitions, eight at a
@@ -398,19 +375,32 @@ KV_AVX2 uint64_t level_cost_avx2(const uint32_t (*shifted)[2 * FLAC_MAX_PARTITIO
     return cost;
 }
 
-// build_tree of 64-bit sums, four at a time.
-KV_AVX2 void build_tree_avx2(uint64_t* tree, unsigned top) {
+// The sums of the pairs of 16 32-bit or 8 64-bit partition sums from f, in
+// order, in one vector.
+KV_AVX2 inline __m256i pair_sums(const uint32_t* f) {
+    // [f0+f1, f2+f3, f8+f9, f10+f11 | f4+f5, f6+f7, f12+f13, f14+f15].
+    const __m256i pairs = _mm256_hadd_epi32(load8(f), load8(f + 8));
+    return _mm256_permute4x64_epi64(pairs, 0xD8);
+}
+
+KV_AVX2 inline __m256i pair_sums(const uint64_t* f) {
+    const __m256i a = load8(f), b = load8(f + 4);
+    // [f0+f1, f4+f5, f2+f3, f6+f7].
+    const __m256i pairs = _mm256_add_epi64(_mm256_unpacklo_epi64(a, b), _mm256_unpackhi_epi64(a, b));
+    return _mm256_permute4x64_epi64(pairs, 0xD8);
+}
+
+// build_tree, a vector of sums at a time.
+template <typename T>
+KV_AVX2 void build_tree_avx2(T* tree, unsigned top) {
+    const uint32_t per_vector = 32 / sizeof(T);
     for (int p = (int)top - 1; p >= 0; --p) {
         const uint32_t m = 1u << p;
-        uint64_t* level = tree + m - 1;
-        const uint64_t* finer = tree + 2 * m - 1;
+        T* level = tree + m - 1;
+        const T* finer = tree + 2 * m - 1;
         uint32_t j = 0;
-        for (; j + 4 <= m; j += 4) {
-            const __m256i a = load8(finer + 2 * j), b = load8(finer + 2 * j + 4);
-            // [f0+f1, f4+f5, f2+f3, f6+f7], then into order.
-            const __m256i pairs = _mm256_add_epi64(_mm256_unpacklo_epi64(a, b), _mm256_unpackhi_epi64(a, b));
-            _mm256_storeu_si256((__m256i*)(level + j), _mm256_permute4x64_epi64(pairs, 0xD8));
-        }
+        for (; j + per_vector <= m; j += per_vector)
+            _mm256_storeu_si256((__m256i*)(level + j), pair_sums(finer + 2 * j));
         for (; j < m; ++j) level[j] = finer[2 * j] + finer[2 * j + 1];
     }
 }
