@@ -14,6 +14,7 @@
 #include "cli/cli_platform.h"
 #include "core/build.h"
 #include "disc/cue.h"
+#include "flac/flac.h"
 
 enum { EXIT_BUILT = 0, EXIT_FAILED = 1, EXIT_USAGE = 2, EXIT_REJECTED = 3, EXIT_DESTINATION = 4,
        EXIT_CANCELLED = 130 };
@@ -30,10 +31,12 @@ struct CliOptions {
     char rom[ARG_CAPACITY];
     int replace;
     int help;
+    int threads;  // 0: the default
 };
 
 static const char usage_text[] =
     "Usage: kelvorn-cli [--game tgr] [--dest FOLDER] [--bin FILE] [--cue FILE] [--rom FILE] [--replace]\n"
+    "                   [--threads N]\n"
     "\n"
     "Builds a game folder from your own copy of the game, as the Kelvorn wizard does.\n"
     "  --game NAME    \"tgr\" builds Top Gear Rally; anything else builds Boss Rally\n"
@@ -43,6 +46,8 @@ static const char usage_text[] =
     "  --cue FILE     Boss Rally: the cue sheet; its disc image is found from it\n"
     "  --rom FILE     Top Gear Rally: the cartridge ROM (.z64, .v64 or .n64)\n"
     "  --replace      replace an earlier build made by Kelvorn\n"
+    "  --threads N    encode the soundtrack on N threads, 1 to 64 (default: one per\n"
+    "                 processor, at most 8)\n"
     "  --help         show this text\n"
     "\n"
     "Exit codes: 0 built, 1 build failed, 2 usage error, 3 an input was rejected,\n"
@@ -66,6 +71,20 @@ static int usage_error(const char* message, const char* detail) {
     return EXIT_USAGE;
 }
 
+// A thread count: decimal digits only, 1 to FLAC_MAX_THREADS.
+static int parse_threads(const char* text, int* out) {
+    static_assert(FLAC_MAX_THREADS == 64, "the usage text names the limit");
+    int value = 0;
+    for (const char* p = text; *p; ++p) {
+        if (*p < '0' || *p > '9') return 0;
+        value = value * 10 + (*p - '0');
+        if (value > FLAC_MAX_THREADS) return 0;
+    }
+    if (value < 1) return 0;
+    *out = value;
+    return 1;
+}
+
 // Parses argv (UTF-8). Options and values are those of the window's command
 // line, compared exactly; unlike the window, anything unknown is an error.
 // Returns 0 on success, else the usage exit code after printing the reason.
@@ -86,6 +105,13 @@ static int parse_options(int argc, char** argv, CliOptions* options) {
         if (strcmp(token, "--game") == 0) {
             if (i + 1 >= argc) return usage_error("missing value for ", token);
             options->game = strcmp(argv[++i], "tgr") == 0 ? GAME_TOP_GEAR_RALLY : GAME_BOSS_RALLY;
+            continue;
+        }
+        if (strcmp(token, "--threads") == 0) {
+            if (i + 1 >= argc) return usage_error("missing value for ", token);
+            if (!argv[i + 1][0]) return usage_error("empty value for ", token);
+            if (!parse_threads(argv[++i], &options->threads))
+                return usage_error("--threads takes a whole number from 1 to 64, not ", argv[i]);
             continue;
         }
         if (strcmp(token, "--dest") == 0) target = options->dest;
@@ -336,6 +362,7 @@ int cli_main(int argc, char** argv) {
     request.cue_path = options.cue;
     request.rom_path = options.rom;
     request.dest_dir = options.dest;
+    request.threads = options.threads;
     // The build refuses inputs that changed since their check.
     if (bin_stamp.valid) request.bin_stamp = &bin_stamp;
     if (cue_stamp.valid) request.cue_stamp = &cue_stamp;

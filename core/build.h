@@ -28,6 +28,7 @@ struct BuildRequest {
     const char* cue_path;   // disc game only
     const char* rom_path;   // cartridge game only
     const char* dest_dir;   // receives the build folder
+    int threads = 0;        // encoding threads; 0 (or left out): the default
     const FileStamp* bin_stamp = nullptr;
     const FileStamp* cue_stamp = nullptr;
     const FileStamp* rom_stamp = nullptr;

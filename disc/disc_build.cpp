@@ -39,7 +39,8 @@ static int encode_soundtrack(BuildJob* job, const CueSheet* sheet, FILE* bin, co
         if (!seek_to(bin, (uint64_t)track->start * SECTOR_BYTES)) return 0;
         double high = (double)(done + track->length) * 0.88 / (double)total + 0.1;
         if (!encode_track_flac(bin, (uint64_t)track->length * SAMPLES_PER_SECTOR, path, job->progress,
-                               job->progress_user, low, high, job->cancel, job->error, job->error_capacity))
+                               job->progress_user, low, high, job->cancel, job->error, job->error_capacity,
+                               job->request.threads))
             return 0;
         done += track->length;
     }

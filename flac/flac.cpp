@@ -5,12 +5,18 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <condition_variable>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
+
 #include "checks/md5.h"
 #include "core/paths.h"
 
 namespace {
 
-enum { READ_BYTES = FLAC_MAX_BLOCK * 4, PART_PATH_CAPACITY = 2100 };
+enum { PART_PATH_CAPACITY = 2100 };
 
 // "fLaC", STREAMINFO header (last block, type 0, length 34) and body.
 void build_stream_header(uint8_t header[FLAC_HEADER_BYTES], uint64_t total_samples,
@@ -64,24 +70,23 @@ void put_frame_number(FrameBitWriter* w, uint32_t v) {
 
 inline int16_t le16(const uint8_t* p) { return (int16_t)(uint16_t)(p[0] | (p[1] << 8)); }
 
-// Reads, analyses and writes one frame. Returns 1; 0 with the message
-// already written when the source fails; -1 without a message when the
-// frame cannot be written.
-int encode_block(FILE* source, FILE* out, FlacWorkArea* work, uint8_t* read_buffer, uint32_t n,
-                 int full_block, uint32_t frame_number, Md5Context* md5, char* error,
-                 size_t error_capacity) {
-    if (fread(read_buffer, 4, n, source) != n) {
-        set_error(error, error_capacity, "the disc image ends inside an audio track");
-        return 0;
-    }
-    md5_update(md5, read_buffer, (size_t)n * 4);
-
+// Analyses block->pcm in work and builds the frame into block->frame.
+void encode_frame(FlacWorkArea* work, FlacBlock* block) {
+    const uint32_t n = block->samples;
+    const uint8_t* pcm = block->pcm;
     int32_t* left = work->left;
     int32_t* right = work->right;
     int32_t* mid = work->mid;
     int32_t* side = work->side;
     for (uint32_t i = 0; i < n; ++i) {
-        const int32_t l = le16(read_buffer + 4 * i), r = le16(read_buffer + 4 * i + 2);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        // One 32-bit word per stereo sample: a form the compiler vectorises.
+        uint32_t word;
+        memcpy(&word, pcm + 4 * i, 4);
+        const int32_t l = (int32_t)(word << 16) >> 16, r = (int32_t)word >> 16;
+#else
+        const int32_t l = le16(pcm + 4 * i), r = le16(pcm + 4 * i + 2);
+#endif
         left[i] = l;
         right[i] = r;
         mid[i] = (l + r) >> 1;
@@ -112,17 +117,17 @@ int encode_block(FILE* source, FILE* out, FlacWorkArea* work, uint8_t* read_buff
     }
 
     FrameBitWriter w;
-    w.bytes = work->frame_bytes;
+    w.bytes = block->frame;
     w.length = 0;
     w.accumulator = 0;
     w.pending = 0;
     put_bits(&w, 0xFFF8, 16);
-    put_bits(&w, full_block ? 12 : 7, 4);
+    put_bits(&w, block->full ? 12 : 7, 4);
     put_bits(&w, 9, 4);  // 44.1 kHz
     put_bits(&w, assignment, 4);
     put_bits(&w, 8, 4);  // 16 bits per sample, reserved 0
-    put_frame_number(&w, frame_number);
-    if (!full_block) put_bits(&w, n - 1, 16);
+    put_frame_number(&w, block->number);
+    if (!block->full) put_bits(&w, n - 1, 16);
     put_bits(&w, flac_crc8(w.bytes, (size_t)w.length), 8);
 
     switch (assignment) {
@@ -145,17 +150,163 @@ int encode_block(FILE* source, FILE* out, FlacWorkArea* work, uint8_t* read_buff
     }
     if (w.pending) put_bits(&w, 0, 8 - w.pending);
     put_bits(&w, flac_crc16(w.bytes, (size_t)w.length), 16);
-
-    return fwrite(w.bytes, 1, (size_t)w.length, out) == w.length ? 1 : -1;
+    block->length = (uint32_t)w.length;
 }
+
+// The blocks of one track in flight. Block b lives in blocks[b % depth].
+// The calling thread reads blocks in order and publishes them (published
+// grows); whoever is free, a helper thread or the calling thread itself,
+// claims the lowest unclaimed one (claimed grows) and marks it encoded; the
+// calling thread writes them out in order. Every field below the lock is
+// read and written under it only.
+struct Pipeline {
+    FlacWorkArea* work;   // one per thread; work[0] is the calling thread's
+    FlacBlock* blocks;
+    uint32_t depth;
+    std::mutex lock;
+    std::condition_variable published_cv;  // a block to claim, or stop
+    std::condition_variable encoded_cv;    // a block was encoded
+    uint64_t published = 0;
+    uint64_t claimed = 0;
+    uint8_t* encoded;     // per slot: 1 once the frame in it is built
+    int stop = 0;
+};
+
+// Claims and encodes the lowest unclaimed block; the lock is held on entry
+// and on return, but not while encoding.
+void encode_claimed(Pipeline* p, std::unique_lock<std::mutex>& held, FlacWorkArea* work) {
+    const uint32_t slot = (uint32_t)(p->claimed++ % p->depth);
+    held.unlock();
+    encode_frame(work, &p->blocks[slot]);
+    held.lock();
+    p->encoded[slot] = 1;
+    p->encoded_cv.notify_one();
+}
+
+void helper_main(Pipeline* p, FlacWorkArea* work) {
+    std::unique_lock<std::mutex> held(p->lock);
+    for (;;) {
+        p->published_cv.wait(held, [p] { return p->stop || p->claimed < p->published; });
+        if (p->stop) return;
+        encode_claimed(p, held, work);
+    }
+}
+
+// Starts a helper thread; 0 when the system will not make one (the track is
+// then encoded by the threads there are).
+int start_helper(std::thread* thread, Pipeline* p, FlacWorkArea* work) {
+    try {
+        *thread = std::thread(helper_main, p, work);
+        return 1;
+    } catch (const std::system_error&) {
+        return 0;
+    }
+}
+
+inline int cancelled(int* cancel) { return cancel && __atomic_load_n(cancel, __ATOMIC_RELAXED); }
+
+enum { TRACK_OK = 0, TRACK_CANCELLED, TRACK_SHORT_READ, TRACK_WRITE_FAILED };
+
+struct TrackRun {
+    FILE* source;
+    FILE* out;
+    uint64_t sample_count;
+    ProgressFn progress;
+    uint64_t progress_user;
+    double low_fraction, high_fraction;
+    int* cancel;
+    Md5Context* md5;
+};
+
+// The block loop on the calling thread: reads ahead up to depth blocks,
+// feeding the MD5 in read order, and writes the frames in order. Seen from
+// the file, the progress callback and the cancel flag, it runs as the plain
+// loop does (cancel, read, encode, write, progress, block after block): the
+// flag is read before each block is read and again before its frame is
+// written, and a failure found while reading ahead counts only once every
+// frame before it has been written. Returns a TRACK_ value.
+int run_blocks(Pipeline* p, const TrackRun* t) {
+    const uint64_t total_blocks = (t->sample_count + FLAC_MAX_BLOCK - 1) / FLAC_MAX_BLOCK;
+    uint64_t read = 0, written = 0;
+    int read_failure = TRACK_OK;  // what stopped the reading ahead, at block `read`
+    for (;;) {
+        while (read_failure == TRACK_OK && read < total_blocks && read - written < p->depth) {
+            if (cancelled(t->cancel)) {
+                read_failure = TRACK_CANCELLED;
+                break;
+            }
+            FlacBlock* block = &p->blocks[read % p->depth];
+            const uint64_t remaining = t->sample_count - read * FLAC_MAX_BLOCK;
+            block->samples = remaining < FLAC_MAX_BLOCK ? (uint32_t)remaining : (uint32_t)FLAC_MAX_BLOCK;
+            block->full = remaining >= FLAC_MAX_BLOCK;
+            block->number = (uint32_t)read;
+            if (fread(block->pcm, 4, block->samples, t->source) != block->samples) {
+                read_failure = TRACK_SHORT_READ;
+                break;
+            }
+            md5_update(t->md5, block->pcm, (size_t)block->samples * 4);
+            std::lock_guard<std::mutex> held(p->lock);
+            ++p->published;
+            p->published_cv.notify_one();
+            ++read;
+        }
+        if (written == total_blocks) return TRACK_OK;
+        if (cancelled(t->cancel)) return TRACK_CANCELLED;
+        if (written == read) return read_failure;
+
+        const uint32_t slot = (uint32_t)(written % p->depth);
+        {
+            std::unique_lock<std::mutex> held(p->lock);
+            while (!p->encoded[slot]) {
+                if (p->claimed < p->published)
+                    encode_claimed(p, held, &p->work[0]);
+                else
+                    p->encoded_cv.wait(held);
+            }
+            p->encoded[slot] = 0;
+        }
+        const FlacBlock* block = &p->blocks[slot];
+        if (fwrite(block->frame, 1, block->length, t->out) != block->length) return TRACK_WRITE_FAILED;
+        ++written;
+        if (t->progress && written % FLAC_PROGRESS_FRAMES == 0) {
+            const uint64_t done = written >= total_blocks ? t->sample_count : written * FLAC_MAX_BLOCK;
+            double fraction = t->low_fraction +
+                              ((double)done * (t->high_fraction - t->low_fraction)) / (double)t->sample_count;
+            // Rounding may pass the range's end, where the next track starts.
+            if (done >= t->sample_count || fraction > t->high_fraction) fraction = t->high_fraction;
+            t->progress(t->progress_user, fraction, nullptr);
+        }
+    }
+}
+
+// Blocks in flight: the plain loop holds one; more threads keep more.
+uint32_t depth_for(int threads) { return threads == 1 ? 1 : (uint32_t)threads * FLAC_BLOCKS_PER_THREAD; }
+
+// Layout of the one allocation: work areas, blocks, the slots' flags.
+size_t blocks_offset(int threads) { return sizeof(FlacWorkArea) * (size_t)threads; }
+size_t flags_offset(int threads) { return blocks_offset(threads) + sizeof(FlacBlock) * depth_for(threads); }
 
 }  // namespace
 
+int flac_thread_count(int requested) {
+    if (requested >= 1) return requested < FLAC_MAX_THREADS ? requested : (int)FLAC_MAX_THREADS;
+    const unsigned hardware = std::thread::hardware_concurrency();
+    if (hardware == 0) return 1;
+    return hardware < FLAC_DEFAULT_THREADS_CAP ? (int)hardware : (int)FLAC_DEFAULT_THREADS_CAP;
+}
+
+size_t flac_encoder_bytes(int threads) {
+    threads = flac_thread_count(threads);
+    return flags_offset(threads) + depth_for(threads);
+}
+
 int encode_track_flac(FILE* source, uint64_t sample_count, const char* path, ProgressFn progress,
                       uint64_t progress_user, double low_fraction, double high_fraction, int* cancel,
-                      char* error, size_t error_capacity) {
-    FlacWorkArea* work = (FlacWorkArea*)calloc(1, sizeof(FlacWorkArea));
-    if (!work) {
+                      char* error, size_t error_capacity, int threads) {
+    threads = flac_thread_count(threads);
+    const uint32_t depth = depth_for(threads);
+    uint8_t* area = (uint8_t*)calloc(1, flac_encoder_bytes(threads));
+    if (!area) {
         set_error(error, error_capacity, "out of memory");
         return 0;
     }
@@ -163,50 +314,53 @@ int encode_track_flac(FILE* source, uint64_t sample_count, const char* path, Pro
     const int part_length = snprintf(part_path, sizeof part_path, "%s.part", path);
     // A cut name could land on another file, even the final path itself.
     if (part_length < 0 || (size_t)part_length >= sizeof part_path) {
-        free(work);
+        free(area);
         set_error(error, error_capacity, "cannot write %s", path);
         return 0;
     }
     FILE* out = open_utf8(part_path, "wb");
     if (!out) {
-        free(work);
+        free(area);
         set_error(error, error_capacity, "cannot write %s", path);
         return 0;
     }
 
     uint8_t header[FLAC_HEADER_BYTES];
-    uint8_t read_buffer[READ_BYTES];
     memset(header, 0, sizeof header);
     Md5Context md5;
     md5_init(&md5);
     int ok = fwrite(header, 1, sizeof header, out) == sizeof header;
     int write_failed = !ok;  // a full or failing disk: "cannot write <path>"
 
-    uint64_t done = 0;
-    uint32_t frames = 0;
-    while (ok && done < sample_count) {
-        const uint64_t remaining = sample_count - done;
-        const uint32_t n = remaining < FLAC_MAX_BLOCK ? (uint32_t)remaining : (uint32_t)FLAC_MAX_BLOCK;
-        if (cancel && __atomic_load_n(cancel, __ATOMIC_RELAXED)) {
-            set_error(error, error_capacity, "cancelled");
-            ok = 0;
-            break;
+    if (ok && sample_count > 0) {
+        Pipeline pipeline;
+        pipeline.work = (FlacWorkArea*)area;
+        pipeline.blocks = (FlacBlock*)(area + blocks_offset(threads));
+        pipeline.encoded = area + flags_offset(threads);
+        pipeline.depth = depth;
+        // A track of a few blocks needs no more threads than blocks.
+        const uint64_t total_blocks = (sample_count + FLAC_MAX_BLOCK - 1) / FLAC_MAX_BLOCK;
+        const int helpers_wanted = (uint64_t)threads - 1 < total_blocks ? threads - 1 : (int)total_blocks - 1;
+        std::thread helpers[FLAC_MAX_THREADS];
+        int helpers_started = 0;
+        while (helpers_started < helpers_wanted &&
+               start_helper(&helpers[helpers_started], &pipeline, &pipeline.work[helpers_started + 1]))
+            ++helpers_started;
+
+        const TrackRun run = {source, out, sample_count, progress, progress_user, low_fraction, high_fraction,
+                              cancel, &md5};
+        const int result = run_blocks(&pipeline, &run);
+        {
+            std::lock_guard<std::mutex> held(pipeline.lock);
+            pipeline.stop = 1;
+            pipeline.published_cv.notify_all();
         }
-        const int block = encode_block(source, out, work, read_buffer, n, remaining >= FLAC_MAX_BLOCK, frames, &md5,
-                                       error, error_capacity);
-        if (block != 1) {
-            write_failed = block < 0;
-            ok = 0;
-            break;
-        }
-        done += n;
-        ++frames;
-        if (progress && frames % FLAC_PROGRESS_FRAMES == 0) {
-            double fraction = low_fraction + ((double)done * (high_fraction - low_fraction)) / (double)sample_count;
-            // Rounding may pass the range's end, where the next track starts.
-            if (done >= sample_count || fraction > high_fraction) fraction = high_fraction;
-            progress(progress_user, fraction, nullptr);
-        }
+        for (int i = 0; i < helpers_started; ++i) helpers[i].join();
+
+        if (result != TRACK_OK) ok = 0;
+        if (result == TRACK_CANCELLED) set_error(error, error_capacity, "cancelled");
+        if (result == TRACK_SHORT_READ) set_error(error, error_capacity, "the disc image ends inside an audio track");
+        if (result == TRACK_WRITE_FAILED) write_failed = 1;
     }
 
     if (ok) {
@@ -219,7 +373,7 @@ int encode_track_flac(FILE* source, uint64_t sample_count, const char* path, Pro
     }
     // Buffered bytes that do not fit show up only here.
     const int closed = fclose(out) == 0;
-    free(work);
+    free(area);
     if (ok && closed) {
         if (move_replace(part_path, path)) return 1;
         write_failed = 1;

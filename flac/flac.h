@@ -19,10 +19,17 @@ enum {
     FLAC_HEADER_BYTES = 42,     // "fLaC" + STREAMINFO block header + body
     FLAC_FRAME_CAPACITY = 24640,
     FLAC_PROGRESS_FRAMES = 64,  // progress is reported every this many frames
+    // Encoding threads per track. The MD5 of a track is one chain over its
+    // bytes in order, kept by the calling thread together with the reads
+    // and writes; that share of a block's work bounds what more threads can
+    // add (see flac_thread_count).
+    FLAC_DEFAULT_THREADS_CAP = 8,
+    FLAC_MAX_THREADS = 64,      // the most a caller may ask for
+    FLAC_BLOCKS_PER_THREAD = 4, // blocks in flight per thread
 };
 
-// Everything one track's encoding works in; one zero-filled heap block per
-// track, nothing allocated per frame.
+// Everything one encoding thread analyses a block in; nothing is allocated
+// per frame.
 struct FlacWorkArea {
     int32_t left[FLAC_MAX_BLOCK];
     int32_t right[FLAC_MAX_BLOCK];
@@ -33,8 +40,30 @@ struct FlacWorkArea {
     SubframeChoice mid_choice;
     SubframeChoice side_choice;
     SubframeChoice trial;          // scratch shared by the four analyses
-    uint8_t frame_bytes[FLAC_FRAME_CAPACITY];
 };
+
+// One block on its way through the encoder: the raw bytes as read and the
+// finished frame.
+struct FlacBlock {
+    uint8_t pcm[FLAC_MAX_BLOCK * 4];
+    uint8_t frame[FLAC_FRAME_CAPACITY];
+    uint32_t samples;      // n, 1..4096
+    uint32_t number;       // frame number from 0
+    uint32_t full;         // 1 when 4096 or more samples remained
+    uint32_t length;       // bytes of the finished frame
+};
+
+// The thread count for a request: 1..FLAC_MAX_THREADS as given (larger is
+// cut to FLAC_MAX_THREADS); 0 or less is the default, the machine's
+// hardware concurrency cut to FLAC_DEFAULT_THREADS_CAP, at least 1.
+int flac_thread_count(int requested);
+
+// Bytes encode_track_flac allocates (in one block, per track) for threads
+// encoding threads, as flac_thread_count gives them: a work area per thread
+// and FLAC_BLOCKS_PER_THREAD blocks per thread (one block for one thread),
+// about 310 KiB a thread. That is all the memory the encoder takes besides
+// the threads' stacks and its fixed locals.
+size_t flac_encoder_bytes(int threads);
 
 // Encodes sample_count stereo samples read from source (open "rb",
 // positioned at the track's first byte) into the FLAC file at path (UTF-8).
@@ -47,8 +76,16 @@ struct FlacWorkArea {
 // an audio track", or "cannot write <path>" when the file cannot be made,
 // a write, the rewind or the close fails (a full disk), or the finished
 // file cannot be moved onto path.
+//
+// threads (through flac_thread_count) is the number of threads that
+// encode, the calling thread included; the file is byte for byte the same
+// for every count. Only the calling thread reads source, keeps the MD5,
+// writes the file, reads cancel, calls progress and writes error; the
+// others only analyse blocks that it has read and build their frames, at
+// most FLAC_BLOCKS_PER_THREAD blocks per thread ahead of the file. 1 does
+// it all on the calling thread, block after block.
 int encode_track_flac(FILE* source, uint64_t sample_count, const char* path, ProgressFn progress,
                       uint64_t progress_user, double low_fraction, double high_fraction, int* cancel,
-                      char* error, size_t error_capacity);
+                      char* error, size_t error_capacity, int threads = 1);
 
 #endif

@@ -62,6 +62,18 @@ struct SubframeChoice {
 void choose_subframe(const int32_t* samples, uint32_t count, uint32_t bits, SubframeChoice* out,
                      SubframeChoice* trial);
 
+// The instruction set the analysis runs on: SUBFRAME_ISA_AVX2 where the
+// processor and system have AVX2 (x86-64 builds with GCC or Clang), else
+// SUBFRAME_ISA_BASE (SSE2 on x86-64, plain C++ elsewhere). Every path makes
+// the same choices, bit for bit.
+enum { SUBFRAME_ISA_BASE = 0, SUBFRAME_ISA_AVX2 = 1 };
+int subframe_isa(void);
+
+// Makes the analysis run on isa from now on, for tests and benchmarks,
+// before any encoding starts. Returns 0, changing nothing, when this
+// processor or build cannot run it.
+int subframe_use_isa(int isa);
+
 // Appends the subframe that choice describes. samples, count and bits must
 // be the ones choose_subframe saw for choice. Emits exactly choice->cost_bits.
 void write_subframe(FrameBitWriter* writer, const int32_t* samples, uint32_t count, uint32_t bits,

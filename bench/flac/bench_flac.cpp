@@ -1,17 +1,21 @@
 // Times Kelvorn's FLAC encoder against the reference encoder on the same raw
-// PCM (16-bit little-endian 44.1 kHz stereo), one thread each:
-//   flac -l 0 -b 4096 -m -r 8: libFLAC restricted to the same tools (fixed
-//     predictors, 4096-sample blocks, every stereo coding, Rice partition
-//     orders up to 8);
-//   flac -5: the reference's default, for context.
+// PCM (16-bit little-endian 44.1 kHz stereo), the median of three runs each:
+//   kelvorn on 1 thread, and on the default count (one a processor, cut to
+//     FLAC_DEFAULT_THREADS_CAP);
+//   flac -l 0 -b 4096 -m -r 8 on one core: libFLAC restricted to the same
+//     tools (fixed predictors, 4096-sample blocks, every stereo coding, Rice
+//     partition orders up to 8);
+//   flac -5 (once): the reference's default, for context.
 // Usage: bench_flac PCM_FILE WORK_DIR
 #include <stdio.h>
 #include <stdlib.h>
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
+#include <thread>
 
 #include "core/paths.h"
 #include "flac/flac.h"
@@ -30,18 +34,41 @@ static double cpu_seconds(int who) {
 
 static uint64_t size_of(const std::string& path) { return file_size_of(path.c_str()); }
 
-static int run_flac(const std::string& options, const std::string& pcm, const std::string& out, double* secs,
-                    double* cpu) {
+struct Timing {
+    double wall = 0, cpu = 0;
+};
+
+static Timing median_of(Timing* t, int n) {
+    std::sort(t, t + n, [](const Timing& a, const Timing& b) { return a.wall < b.wall; });
+    return t[n / 2];
+}
+
+static int run_flac(const std::string& options, const std::string& pcm, const std::string& out, Timing* t) {
     const std::string command = "flac -s -f " + options +
                                 " --no-padding --force-raw-format --endian=little --sign=signed --channels=2"
                                 " --bps=16 --sample-rate=44100 -o '" + out + "' '" + pcm + "'";
     const double cpu0 = cpu_seconds(RUSAGE_CHILDREN);
     auto t0 = std::chrono::steady_clock::now();
     int rc = system(command.c_str());
-    *secs = seconds_since(t0);
-    *cpu = cpu_seconds(RUSAGE_CHILDREN) - cpu0;
+    t->wall = seconds_since(t0);
+    t->cpu = cpu_seconds(RUSAGE_CHILDREN) - cpu0;
     if (rc != 0) fprintf(stderr, "failed: %s\n", command.c_str());
     return rc == 0;
+}
+
+static int run_kelvorn(const std::string& pcm, uint64_t samples, const std::string& out, int threads, Timing* t) {
+    FILE* source = open_utf8(pcm.c_str(), "rb");
+    if (!source) return 0;
+    char error[512] = "";
+    const double cpu0 = cpu_seconds(RUSAGE_SELF);
+    auto t0 = std::chrono::steady_clock::now();
+    const int ok = encode_track_flac(source, samples, out.c_str(), nullptr, 0, 0, 1, nullptr, error, sizeof error,
+                                     threads);
+    t->wall = seconds_since(t0);
+    t->cpu = cpu_seconds(RUSAGE_SELF) - cpu0;
+    fclose(source);
+    if (!ok) fprintf(stderr, "Kelvorn's encoder failed: %s\n", error);
+    return ok;
 }
 
 int main(int argc, char** argv) {
@@ -57,42 +84,43 @@ int main(int argc, char** argv) {
         return 1;
     }
     make_dirs(dir.c_str());
-    const std::string ours = dir + "/kelvorn.flac", fixed = dir + "/flac-fixed.flac", def = dir + "/flac-5.flac";
-
-    FILE* source = open_utf8(pcm.c_str(), "rb");
-    if (!source) return 1;
-    char error[512] = "";
-    const double cpu0 = cpu_seconds(RUSAGE_SELF);
-    auto t0 = std::chrono::steady_clock::now();
-    const int ok = encode_track_flac(source, samples, ours.c_str(), nullptr, 0, 0, 1, nullptr, error, sizeof error);
-    const double our_secs = seconds_since(t0);
-    const double our_cpu = cpu_seconds(RUSAGE_SELF) - cpu0;
-    fclose(source);
-    if (!ok) {
-        fprintf(stderr, "Kelvorn's encoder failed: %s\n", error);
-        return 1;
+    const std::string one = dir + "/kelvorn-1.flac", many = dir + "/kelvorn-n.flac";
+    const std::string fixed = dir + "/flac-fixed.flac", def = dir + "/flac-5.flac";
+    const int threads = flac_thread_count(0);
+    enum { RUNS = 3 };
+    Timing k1[RUNS], kn[RUNS], ff[RUNS], f5;
+    for (int r = 0; r < RUNS; ++r) {
+        if (!run_kelvorn(pcm, samples, one, 1, &k1[r])) return 1;
+        if (!run_kelvorn(pcm, samples, many, threads, &kn[r])) return 1;
+        if (!run_flac("-l 0 -b 4096 -m -r 8", pcm, fixed, &ff[r])) return 1;
     }
-
-    double fixed_secs = 0, def_secs = 0, fixed_cpu = 0, def_cpu = 0;
-    if (!run_flac("-l 0 -b 4096 -m -r 8", pcm, fixed, &fixed_secs, &fixed_cpu)) return 1;
-    if (!run_flac("-5", pcm, def, &def_secs, &def_cpu)) return 1;
+    if (!run_flac("-5", pcm, def, &f5)) return 1;
+    const Timing t1 = median_of(k1, RUNS), tn = median_of(kn, RUNS), tf = median_of(ff, RUNS);
 
     const double audio = (double)samples / 44100.0;
-    printf("input: %.1f s of audio, %llu bytes\n", audio, (unsigned long long)bytes);
+    char name[64];
+    snprintf(name, sizeof name, "kelvorn, %d threads", threads);
+    printf("input: %.1f s of audio, %llu bytes; %u processors; analysis on %s; median of %d runs\n", audio,
+           (unsigned long long)bytes, std::thread::hardware_concurrency(),
+           subframe_isa() == SUBFRAME_ISA_AVX2 ? "AVX2" : "the baseline", (int)RUNS);
     printf("%-28s %8s %8s %9s %12s\n", "", "wall s", "cpu s", "realtime", "bytes");
     const struct {
         const char* name;
-        double wall, cpu;
+        Timing t;
         const std::string* file;
-    } rows[] = {{"kelvorn", our_secs, our_cpu, &ours},
-                {"flac -l 0 -b 4096 -m -r 8", fixed_secs, fixed_cpu, &fixed},
-                {"flac -5", def_secs, def_cpu, &def}};
+    } rows[] = {{"kelvorn, 1 thread", t1, &one},
+                {name, tn, &many},
+                {"flac -l 0 -b 4096 -m -r 8", tf, &fixed},
+                {"flac -5 (one run)", f5, &def}};
     for (const auto& r : rows)
-        printf("%-28s %8.3f %8.3f %8.0fx %12llu\n", r.name, r.wall, r.cpu, audio / r.wall,
+        printf("%-28s %8.3f %8.3f %8.0fx %12llu\n", r.name, r.t.wall, r.t.cpu, audio / r.t.wall,
                (unsigned long long)size_of(*r.file));
-    printf("kelvorn / flac -l 0 ...: time %.3f (cpu %.3f), size %.4f\n", our_secs / fixed_secs, our_cpu / fixed_cpu,
-           (double)size_of(ours) / (double)size_of(fixed));
-    printf("kelvorn / flac -5      : time %.3f (cpu %.3f), size %.4f\n", our_secs / def_secs, our_cpu / def_cpu,
-           (double)size_of(ours) / (double)size_of(def));
+    if (size_of(one) != size_of(many)) printf("WARNING: the 1-thread and %d-thread files differ in size\n", threads);
+    printf("kelvorn 1 thread / flac -l 0 ...: time %.3f (cpu %.3f), size %.4f\n", t1.wall / tf.wall, t1.cpu / tf.cpu,
+           (double)size_of(one) / (double)size_of(fixed));
+    printf("kelvorn %d threads / 1 thread: throughput %.2fx\n", threads, t1.wall / tn.wall);
+    printf("kelvorn %d threads / flac -l 0 ...: time %.3f\n", threads, tn.wall / tf.wall);
+    printf("kelvorn 1 thread / flac -5: time %.3f, size %.4f\n", t1.wall / f5.wall,
+           (double)size_of(one) / (double)size_of(def));
     return 0;
 }

@@ -4,7 +4,8 @@
 # file. For Top Gear Rally every byte; for Boss Rally (with DISC_DIR, the
 # fixture disc) only "Boss Rally.exe" may differ in its bytes, because the
 # two resource writers lay the file out differently: its resources must
-# list alike and its icon resources must read back equal.
+# list alike and its icon resources must read back equal. The native side
+# encodes on the default threads, the Windows one on three.
 #   compare_builds.sh WORKDIR NATIVE_PROGRAM WINDOWS_PROGRAM EMULATOR [DISC_DIR]
 # Exit 77 (skipped) when the native program has not been built.
 set -eu
@@ -72,7 +73,8 @@ echo "Top Gear Rally: native and Windows builds match: $(ls -A "$work/native/Top
 rm -rf "$work/native" "$work/windows" "$work/rom.z64"
 [ -n "$disc" ] || exit 0
 
-for side in native windows; do build $side "$disc/digests.txt" --bin "$disc/br.bin"; done
+build native "$disc/digests.txt" --bin "$disc/br.bin"
+build windows "$disc/digests.txt" --bin "$disc/br.bin" --threads 3
 same_lines
 
 a=$work/native/Boss\ Rally

@@ -120,7 +120,8 @@ TEST(CliDisc, FullBuildPlainLines) {
     EXPECT_FALSE(kt::exists(kt::join(folder, "disc") + "/DirectX"));
 }
 
-// Ctrl+C while the soundtrack is encoded, twice: the build stops with
+// Ctrl+C while the soundtrack is encoded on several threads, twice: the
+// build stops with
 // "cancelled" and exit 130, no staging folder stays and the earlier build
 // is as it was.
 TEST(CliDisc, SigintDuringEncoding) {
@@ -139,7 +140,8 @@ TEST(CliDisc, SigintDuringEncoding) {
     kt::TempDir out("cli-out");
     kcli::Child child;
     ASSERT_TRUE(kcli::start_cli(kcli::cli_program("kelvorn-cli-testing"),
-                                {"--bin", disc.bin, "--dest", dest.path, "--replace"}, out.path, &child));
+                                {"--bin", disc.bin, "--dest", dest.path, "--replace", "--threads", "3"}, out.path,
+                                &child));
     // Wait for the encoder, then press Ctrl+C twice.
     bool encoding = false;
     for (int i = 0; i < 6000 && !encoding; ++i) {

@@ -113,7 +113,7 @@ TEST(CliUsage, HelpListsEveryOption) {
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out.rfind("Usage: kelvorn-cli", 0), 0u) << r.out;
-    for (const char* option : {"--game", "--dest", "--bin", "--cue", "--rom", "--replace", "--help"})
+    for (const char* option : {"--game", "--dest", "--bin", "--cue", "--rom", "--replace", "--threads", "--help"})
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
 }
 
@@ -141,6 +141,18 @@ TEST(CliUsage, ErrorsExitTwoAndWriteNothing) {
         {{"--game", "tgr", "--dest", dest, "--rom", ""}, "empty value for --rom"},
         {{"--game", "tgr", "--dest", dest, "--rom", std::string(1500, 'r')}, "value too long for --rom"},
         {{"--game", "tgr", "--dest", dest}, "Top Gear Rally needs --rom"},
+        {{"--game", "tgr", "--rom", in.rom_path, "--dest", dest, "--threads"}, "missing value for --threads"},
+        {{"--game", "tgr", "--rom", in.rom_path, "--dest", dest, "--threads", "0"},
+         "--threads takes a whole number from 1 to 64, not 0"},
+        {{"--game", "tgr", "--rom", in.rom_path, "--dest", dest, "--threads", "65"},
+         "--threads takes a whole number from 1 to 64, not 65"},
+        {{"--game", "tgr", "--rom", in.rom_path, "--dest", dest, "--threads", "99999999999"},
+         "--threads takes a whole number from 1 to 64, not 99999999999"},
+        {{"--game", "tgr", "--rom", in.rom_path, "--dest", dest, "--threads", "-2"},
+         "--threads takes a whole number from 1 to 64, not -2"},
+        {{"--game", "tgr", "--rom", in.rom_path, "--dest", dest, "--threads", "2x"},
+         "--threads takes a whole number from 1 to 64, not 2x"},
+        {{"--game", "tgr", "--rom", in.rom_path, "--dest", dest, "--threads", ""}, "empty value for --threads"},
         // The value is compared exactly, as the window does: TGR is Boss Rally.
         {{"--game", "TGR", "--rom", in.rom_path, "--dest", dest}, "Boss Rally needs --bin or --cue (--game tgr"},
         {{"--dest", dest}, "Boss Rally needs --bin or --cue"},

@@ -3,7 +3,31 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <memory>
+
+#include "checks/md5.h"
+
 namespace ref {
+
+static int default_isa() {
+    static const int isa = subframe_isa();
+    return isa;
+}
+
+std::vector<int> analysis_isas() {
+    const int keep = default_isa();
+    std::vector<int> isas = {SUBFRAME_ISA_BASE};
+    if (subframe_use_isa(SUBFRAME_ISA_AVX2)) isas.push_back(SUBFRAME_ISA_AVX2);
+    subframe_use_isa(keep);
+    return isas;
+}
+
+ScopedIsa::ScopedIsa(int isa) {
+    default_isa();
+    subframe_use_isa(isa);
+}
+
+ScopedIsa::~ScopedIsa() { subframe_use_isa(default_isa()); }
 
 uint8_t crc8(const uint8_t* bytes, size_t length) {
     uint8_t crc = 0;
@@ -136,6 +160,73 @@ void write(FrameBitWriter* w, const int32_t* x, uint32_t count, uint32_t bits, c
             if (c) put_bits(w, u & ((1u << c) - 1), (int)c);
         }
     }
+}
+
+std::string encode_stream(const uint8_t* pcm, uint64_t sample_count) {
+    std::string file = "fLaC";
+    const uint8_t info[] = {0x80, 0, 0, 34, 0x10, 0x00, 0x10, 0x00, 0, 0, 0, 0, 0, 0, 0x0A, 0xC4, 0x42,
+                            (uint8_t)(0xF0 | ((sample_count >> 32) & 0x0F)), (uint8_t)(sample_count >> 24),
+                            (uint8_t)(sample_count >> 16), (uint8_t)(sample_count >> 8), (uint8_t)sample_count};
+    file.append((const char*)info, sizeof info);
+    Md5Context md5;
+    md5_init(&md5);
+    md5_update(&md5, pcm, (size_t)sample_count * 4);
+    unsigned char digest[16];
+    md5_final(&md5, digest);
+    file.append((const char*)digest, 16);
+
+    struct Channels {
+        int32_t x[4][4096];  // left, right, mid, side
+        SubframeChoice choice[4], trial;
+        uint8_t frame[24640];
+    };
+    std::unique_ptr<Channels> c(new Channels());
+    for (uint64_t done = 0, number = 0; done < sample_count; done += 4096, ++number) {
+        const uint32_t n = sample_count - done < 4096 ? (uint32_t)(sample_count - done) : 4096;
+        for (uint32_t i = 0; i < n; ++i) {
+            const uint8_t* p = pcm + 4 * (done + i);
+            const int32_t l = (int16_t)(uint16_t)(p[0] | p[1] << 8), r = (int16_t)(uint16_t)(p[2] | p[3] << 8);
+            c->x[0][i] = l;
+            c->x[1][i] = r;
+            c->x[2][i] = (l + r) >> 1;
+            c->x[3][i] = l - r;
+        }
+        for (int k = 0; k < 4; ++k) choose(c->x[k], n, k == 3 ? 17 : 16, &c->choice[k], &c->trial);
+        // Candidates in order: (code, first channel, second channel).
+        const int pairs[4][3] = {{1, 0, 1}, {8, 0, 3}, {9, 3, 1}, {10, 2, 3}};
+        int best = 0;
+        for (int k = 1; k < 4; ++k)
+            if (c->choice[pairs[k][1]].cost_bits + c->choice[pairs[k][2]].cost_bits <
+                c->choice[pairs[best][1]].cost_bits + c->choice[pairs[best][2]].cost_bits)
+                best = k;
+        FrameBitWriter w{};
+        w.bytes = c->frame;
+        put_bits(&w, 0xFFF8, 16);
+        put_bits(&w, n == 4096 ? 12 : 7, 4);
+        put_bits(&w, 9, 4);
+        put_bits(&w, (uint64_t)pairs[best][0], 4);
+        put_bits(&w, 8, 4);
+        if (number < 0x80) {
+            put_bits(&w, number, 8);
+        } else if (number < 0x800) {
+            put_bits(&w, 0xC0 | (number >> 6), 8);
+            put_bits(&w, 0x80 | (number & 0x3F), 8);
+        } else {
+            put_bits(&w, 0xE0 | (number >> 12), 8);
+            put_bits(&w, 0x80 | ((number >> 6) & 0x3F), 8);
+            put_bits(&w, 0x80 | (number & 0x3F), 8);
+        }
+        if (n != 4096) put_bits(&w, n - 1, 16);
+        put_bits(&w, crc8(w.bytes, (size_t)w.length), 8);
+        for (int k = 1; k <= 2; ++k) {
+            const int ch = pairs[best][k];
+            write(&w, c->x[ch], n, ch == 3 ? 17 : 16, &c->choice[ch]);
+        }
+        if (w.pending) put_bits(&w, 0, 8 - w.pending);
+        put_bits(&w, crc16(w.bytes, (size_t)w.length), 16);
+        file.append((const char*)w.bytes, (size_t)w.length);
+    }
+    return file;
 }
 
 std::string compare_choices(const SubframeChoice& a, const SubframeChoice& b, uint32_t count) {

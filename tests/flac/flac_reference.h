@@ -13,6 +13,18 @@
 
 namespace ref {
 
+// The instruction sets the analysis can run on here (SUBFRAME_ISA_BASE
+// always, AVX2 where the processor has it); every fast path is pinned
+// against this file's plain code on each.
+std::vector<int> analysis_isas();
+
+// Makes the analysis run on isa while it lives, then goes back to the
+// processor's default.
+struct ScopedIsa {
+    explicit ScopedIsa(int isa);
+    ~ScopedIsa();
+};
+
 // Bit by bit: eight shift-and-conditional-XOR steps per byte.
 uint8_t crc8(const uint8_t* bytes, size_t length);
 uint16_t crc16(const uint8_t* bytes, size_t length);
@@ -30,6 +42,12 @@ void write(FrameBitWriter* writer, const int32_t* samples, uint32_t count, uint3
 // partition order, the meaningful parameters and residuals for FIXED.
 // Returns "" when equal, else a description of the first difference.
 std::string compare_choices(const SubframeChoice& a, const SubframeChoice& b, uint32_t count);
+
+// The whole file for sample_count stereo samples of raw 16-bit little-endian
+// pcm, built the plain way: one block after another, the stereo sums
+// compared in order, every field with one put_bits, ref::choose and
+// ref::write for the subframes, the bit-by-bit CRCs.
+std::string encode_stream(const uint8_t* pcm, uint64_t sample_count);
 
 struct FrameInfo {
     uint32_t frame_number;

@@ -205,9 +205,14 @@ TEST(FlacAnalysis, PartitionOrderLimits) {
 
 TEST(FlacAnalysis, MatchesPlainImplementationOnSyntheticBlocks) {
     Records r;
-    for (const Block& b : synthetic_blocks()) {
-        check_against_reference(b, r.fast.get(), r.slow.get(), r.trial.get());
-        if (HasFatalFailure()) return;
+    if (ref::analysis_isas().size() < 2) printf("note: no AVX2 here; only the baseline path was pinned\n");
+    for (int isa : ref::analysis_isas()) {
+        ref::ScopedIsa use(isa);
+        SCOPED_TRACE("isa " + std::to_string(isa));
+        for (const Block& b : synthetic_blocks()) {
+            check_against_reference(b, r.fast.get(), r.slow.get(), r.trial.get());
+            if (HasFatalFailure()) return;
+        }
     }
 }
 
@@ -220,26 +225,30 @@ TEST(FlacAnalysis, MatchesPlainImplementationOnMusic) {
     // each), plus now and then a short block at an odd offset.
     const size_t stride = 9 * 4096 + 3;
     int checked = 0;
-    for (size_t start = 0; start + 4096 <= frames; start += stride) {
-        for (uint32_t n : {4096u, 1234u}) {
-            if (n != 4096 && start % (stride * 16) != 0) continue;
-            Block l{"left", std::vector<int32_t>(n), 16}, rt{"right", std::vector<int32_t>(n), 16};
-            Block m{"mid", std::vector<int32_t>(n), 16}, s{"side", std::vector<int32_t>(n), 17};
-            for (uint32_t i = 0; i < n; ++i) {
-                const uint8_t* p = pcm.data() + 4 * (start + i);
-                const int32_t a = (int16_t)(p[0] | (p[1] << 8)), b = (int16_t)(p[2] | (p[3] << 8));
-                l.x[i] = a;
-                rt.x[i] = b;
-                m.x[i] = (a + b) >> 1;
-                s.x[i] = a - b;
-            }
-            for (Block* b : {&l, &rt, &m, &s}) {
-                b->name += " at sample " + std::to_string(start);
-                check_against_reference(*b, r.fast.get(), r.slow.get(), r.trial.get());
-                if (HasFatalFailure()) return;
-                ++checked;
+    for (int isa : ref::analysis_isas()) {
+        ref::ScopedIsa use(isa);
+        SCOPED_TRACE("isa " + std::to_string(isa));
+        for (size_t start = 0; start + 4096 <= frames; start += stride) {
+            for (uint32_t n : {4096u, 1234u}) {
+                if (n != 4096 && start % (stride * 16) != 0) continue;
+                Block l{"left", std::vector<int32_t>(n), 16}, rt{"right", std::vector<int32_t>(n), 16};
+                Block m{"mid", std::vector<int32_t>(n), 16}, s{"side", std::vector<int32_t>(n), 17};
+                for (uint32_t i = 0; i < n; ++i) {
+                    const uint8_t* p = pcm.data() + 4 * (start + i);
+                    const int32_t a = (int16_t)(p[0] | (p[1] << 8)), b = (int16_t)(p[2] | (p[3] << 8));
+                    l.x[i] = a;
+                    rt.x[i] = b;
+                    m.x[i] = (a + b) >> 1;
+                    s.x[i] = a - b;
+                }
+                for (Block* b : {&l, &rt, &m, &s}) {
+                    b->name += " at sample " + std::to_string(start);
+                    check_against_reference(*b, r.fast.get(), r.slow.get(), r.trial.get());
+                    if (HasFatalFailure()) return;
+                    ++checked;
+                }
             }
         }
     }
-    EXPECT_GT(checked, 2800);
+    EXPECT_GT(checked, 2800 * (int)ref::analysis_isas().size());
 }
