@@ -57,8 +57,10 @@ int run_disc_build(BuildJob* job) {
 
     char disc_dir[PATH_CAPACITY];
     path_join(disc_dir, sizeof disc_dir, job->data_dir, "disc");
-    if (!extract_disc_files(bin_path, disc_dir, job->progress, job->progress_user, 0.0, 0.1, job->cancel, job->error,
-                            job->error_capacity))
+    // The data track ends where the next track starts; the tree must lie inside it.
+    uint64_t track_end = sheet.tracks[0].audio ? 0 : (uint64_t)sheet.tracks[0].start + sheet.tracks[0].length;
+    if (!extract_disc_track_files(bin_path, track_end, disc_dir, job->progress, job->progress_user, 0.0, 0.1,
+                                  job->cancel, job->error, job->error_capacity))
         return 0;
 
     char brglide[PATH_CAPACITY], digest[33];
