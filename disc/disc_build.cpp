@@ -64,10 +64,12 @@ static int build_from(BuildJob* job, FILE* bin, const CueSheet* sheet) {
 
     char disc_dir[PATH_CAPACITY];
     path_join(disc_dir, sizeof disc_dir, job->data_dir, "disc");
+    // The data track ends where the next track starts; the tree must lie inside it.
+    uint64_t track_end = sheet->tracks[0].audio ? 0 : (uint64_t)sheet->tracks[0].start + sheet->tracks[0].length;
     FileStamp bin_stamp;
     if (!stream_stamp(bin, &bin_stamp) ||
-        !extract_disc_files_from(bin, bin_stamp.size, disc_dir, job->progress, job->progress_user, 0.0, 0.1,
-                                 job->cancel, job->error, job->error_capacity))
+        !extract_disc_files_from(bin, bin_stamp.size, track_end, disc_dir, job->progress, job->progress_user, 0.0,
+                                 0.1, job->cancel, job->error, job->error_capacity))
         return 0;
 
     char brglide[PATH_CAPACITY], digest[33];

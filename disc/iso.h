@@ -39,11 +39,18 @@ struct DiscVolume {
 
 // The state of one extraction, shared by the counting walk (copying 0) and
 // the copying walk (copying 1). Starts all zero; the caller fills in its
-// values. The fields after `copying` are private to extract_disc_files: a
-// bitmap of directory extents already walked in the current walk (null: no
-// such check), so that a crafted image cannot make the walk revisit a
-// directory (records pointing back at a directory would otherwise fan out
-// exponentially within the depth limit).
+// values. The fields after `copying` are private to extract_disc_files:
+// - walked: a bitmap of directory extents already walked in the current
+//   walk (null: no such check), so that a crafted image cannot make the walk
+//   revisit a directory (records pointing back at a directory would
+//   otherwise fan out exponentially within the depth limit);
+// - limited, sector_limit: when limited is 1, every directory and every
+//   file of non-zero length must end at or before logical sector
+//   sector_limit (the volume's size, or the data track's end when that is
+//   shorter); anything beyond it is damage, since the sectors after the data
+//   track are audio;
+// - bin_bytes: the BIN's size, when limited is 1; a file that runs past it
+//   is refused by the counting walk, before anything is copied.
 struct DiscExtraction {
     DiscVolume* volume;
     uint64_t byte_total;    // sum of all file lengths (counting walk)
@@ -57,6 +64,9 @@ struct DiscExtraction {
     int copying;
     unsigned char* walked;  // one bit per logical sector, or null
     uint64_t walked_sectors;
+    int limited;
+    uint64_t sector_limit;
+    uint64_t bin_bytes;
 };
 
 // Reads count bytes of the data track's user data from logical byte offset
@@ -68,24 +78,43 @@ int read_data_track(DiscVolume* volume, uint64_t offset, void* buffer, size_t co
 // without the root folder "directx" (any letter case). Progress goes from low
 // to high by bytes copied. Every file is written as "<name>.part" and moved
 // onto its name when complete. On failure the message is in error; files
-// already copied stay. A name that could escape the target folder or name a
-// Windows device is refused before anything is copied.
+// already copied stay. The counting walk refuses, before anything is copied:
+// - with "the disc image holds an unsafe file name: %s", a name that could
+//   escape the target folder or name a Windows device, and a name that
+//   would land on another entry of its folder on Windows: two names equal
+//   under name_fold with trailing dots and spaces trimmed (Windows drops
+//   them), or a name equal in that way to another file's "<name>.part";
+// - as damage (no message of its own, so "the BIN's file system is
+//   damaged"), a directory or a file of non-zero length that does not end
+//   within the volume space size of the volume descriptor in use (and of
+//   the primary one, when both were read);
+// - with "the disc image is short or unreadable at %s", a file inside the
+//   volume whose data runs past the BIN's end (a cut image).
 int extract_disc_files(const char* bin_path, const char* target_dir, ProgressFn progress,
                        uint64_t progress_user, double low, double high, int* cancel, char* error,
                        size_t error_capacity);
 
-// extract_disc_files on a BIN stream the caller opened (and closes); bin_size
-// is its size in bytes.
-int extract_disc_files_from(FILE* bin, uint64_t bin_size, const char* target_dir, ProgressFn progress,
-                            uint64_t progress_user, double low, double high, int* cancel, char* error,
-                            size_t error_capacity);
+// extract_disc_files for a BIN whose data track ends at sector track_end:
+// where the cue sheet's next track starts, or the BIN's last whole sector
+// when the data track is the only one; 0 when not known. The file tree must
+// lie within both the volume and the track; an entry beyond the track's end
+// is damage.
+int extract_disc_track_files(const char* bin_path, uint64_t track_end, const char* target_dir,
+                             ProgressFn progress, uint64_t progress_user, double low, double high,
+                             int* cancel, char* error, size_t error_capacity);
+// extract_disc_track_files on a BIN stream the caller opened (and closes);
+// bin_size is its size in bytes.
+int extract_disc_files_from(FILE* bin, uint64_t bin_size, uint64_t track_end, const char* target_dir,
+                            ProgressFn progress, uint64_t progress_user, double low, double high, int* cancel,
+                            char* error, size_t error_capacity);
 
 // Walks one directory: extent is its first logical sector, size the length of
 // its records in bytes, folder the path it maps to, depth 0 for the root.
 // Counting walk: adds file lengths to byte_total. Copying walk: makes folders
 // and copies files. 0 without a message for damage (nesting deeper than
 // DISC_MAX_DEPTH, a directory above DISC_MAX_DIRECTORY, a malformed record,
-// no memory).
+// no memory, an extent beyond the sector limit). The counting walk also
+// refuses a folder whose names collide (see extract_disc_files).
 int walk_directory(DiscExtraction* extraction, uint32_t extent, uint32_t size, const char* folder,
                    int depth);
 

@@ -432,6 +432,27 @@ TEST_F(DiscBuild, InputsSwappedDuringTheBuildAreNotRead) {
     expect_soundtrack();
 }
 
+// The data track ends where the cue sheet's track 2 starts: a file whose
+// data points into the audio is damage, even when the volume descriptor
+// claims those sectors too.
+TEST_F(DiscBuild, FileInTheAudioSectorsIsDamage) {
+    make_disc(usual_files(), two_audio_tracks());
+    std::string image = kt::read_file(bin);
+    const uint32_t sectors = (uint32_t)(image.size() / 2352), audio_start = sectors - 300 - 1000;
+    auto user = [&](uint32_t sector, size_t at) { return (unsigned char*)&image[(size_t)sector * 2352 + 16 + at]; };
+    auto put = [](unsigned char* p, uint32_t v) {  // both-endian
+        for (int i = 0; i < 4; ++i) p[i] = p[7 - i] = (unsigned char)(v >> (8 * i));
+    };
+    put(user(16, 80), sectors);
+    const unsigned char* root = user(16, 158);
+    put(user(root[0] | root[1] << 8 | root[2] << 16 | (uint32_t)root[3] << 24, 68 + 2), audio_start);  // BRGlide.dll
+    kt::write_file(bin, image);
+    EXPECT_EQ(build(), 0);
+    EXPECT_STREQ(error, "the BIN's file system is damaged");
+    EXPECT_FALSE(kt::exists(staging()));
+    EXPECT_FALSE(kt::exists(folder()));
+}
+
 // Failures before staging: nothing made, nothing reported but the parse.
 TEST_F(DiscBuild, UnusableCueSheetStopsBeforeStaging) {
     struct Case {

@@ -28,12 +28,17 @@ inline void record_progress(uint64_t user, double fraction, const char* status) 
     if (e->cancel_after_first) *e->cancel_after_first = 1;
 }
 
+// track_end: the data track's end as a cue sheet gives it, 0 for none.
 inline Extraction extract(const std::string& bin, const std::string& target, int* cancel = nullptr,
-                          double low = 0, double high = 0.1) {
+                          double low = 0, double high = 0.1, uint64_t track_end = 0) {
     Extraction e;
     char error[1024] = "";
-    e.ok = extract_disc_files(bin.c_str(), target.c_str(), record_progress, (uint64_t)(uintptr_t)&e, low,
-                              high, cancel, error, sizeof error);
+    if (track_end)
+        e.ok = extract_disc_track_files(bin.c_str(), track_end, target.c_str(), record_progress,
+                                        (uint64_t)(uintptr_t)&e, low, high, cancel, error, sizeof error);
+    else
+        e.ok = extract_disc_files(bin.c_str(), target.c_str(), record_progress, (uint64_t)(uintptr_t)&e, low,
+                                  high, cancel, error, sizeof error);
     e.error = error;
     return e;
 }

@@ -36,10 +36,30 @@ std::string chain_path(int levels) {
 struct WalkCase {
     const char* what;
     std::function<std::vector<unsigned char>()> image;
-    const char* error;                   // "" for success
+    std::string error;                   // "" for success
     bool target_made;                    // on failure: was the target folder made
     std::vector<std::string> expected;   // extracted tree (success or failure)
+    uint64_t track_end = 0;              // the data track's end from a cue sheet, 0 for none
 };
+
+void run_walk_cases(const std::vector<WalkCase>& cases) {
+    for (const WalkCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir("walk");
+        std::string bin = dir / "image.bin";
+        write_file(bin, c.image());
+        std::string target = dir / "out";
+        Extraction e = extract(bin, target, nullptr, 0, 0.1, c.track_end);
+        if (!c.error.empty()) {
+            EXPECT_EQ(e.ok, 0);
+            EXPECT_EQ(e.error, c.error);
+        } else {
+            EXPECT_EQ(e.ok, 1) << e.error;
+        }
+        EXPECT_EQ(is_dir(target), c.error.empty() || c.target_made);
+        EXPECT_EQ(snapshot(target), c.expected);
+    }
+}
 
 // The root directory of a primary volume, patched by `spoil` (given the
 // image and the root's extent).
@@ -58,7 +78,6 @@ const size_t FIRST = 68;
 
 TEST(DiscWalk, EdgeCases) {
     const std::string big = text_of(300000, 3);
-    const std::string a1 = text_of(5000, 4), a2 = text_of(7000, 5);
     std::vector<Node> many;
     std::vector<std::pair<std::string, std::string>> many_expected = {{"MANY/", ""}};
     for (int i = 0; i < 150; ++i) {
@@ -90,9 +109,6 @@ TEST(DiscWalk, EdgeCases) {
         {"zero length byte mid-sector skips to the next sector",
          [&] { return primary_image(dir_node("", {file_node("EARLY.TXT;1", "early"), late})); }, "", true,
          tree({{"EARLY.TXT", "early"}, {"LATE.TXT", "late"}})},
-        {"same name twice: the second extent wins",
-         [&] { return primary_image(dir_node("", {file_node("TWICE.DAT;1", a1), file_node("TWICE.DAT;1", a2)})); },
-         "", true, tree({{"TWICE.DAT", a2}})},
         {"root directx in any case left out, elsewhere kept",
          [] {
              return primary_image(dir_node(
@@ -156,47 +172,138 @@ TEST(DiscWalk, EdgeCases) {
                             });
          },
          DAMAGED, false, {}},
-        {"directory beyond the image's end",
+        {"directory beyond the image's end, inside the volume (a cut BIN)",
          [] {
              return spoiled(dir_node("", {dir_node("SUB", {})}), [](VolumeBuilder& v, DirRef& r) {
                  v.at(r.extent)[FIRST + 2 + 2] = 0x10;  // extent += 1 Mi sectors
+                 v.volume_sectors = 0x200000;
              });
          },
          "the disc image's file system is unreadable", false, {}},
     };
-    for (const WalkCase& c : cases) {
-        SCOPED_TRACE(c.what);
-        TempDir dir("walk");
-        std::string bin = dir / "image.bin";
-        write_file(bin, c.image());
-        std::string target = dir / "out";
-        Extraction e = extract(bin, target);
-        if (c.error[0]) {
-            EXPECT_EQ(e.ok, 0);
-            EXPECT_EQ(e.error, c.error);
-        } else {
-            EXPECT_EQ(e.ok, 1) << e.error;
-        }
-        EXPECT_EQ(is_dir(target), c.error[0] == 0 || c.target_made);
-        EXPECT_EQ(snapshot(target), c.expected);
-    }
+    run_walk_cases(cases);
+}
+
+// Sets the data length of the record at offset `at` of the root.
+void set_length(VolumeBuilder& v, const DirRef& r, size_t at, uint32_t length) {
+    unsigned char* rec = v.at(r.extent) + at;
+    for (int i = 0; i < 4; ++i) rec[10 + i] = (unsigned char)(length >> (8 * i));
 }
 
 TEST(DiscWalk, ShortFileDataNamesThePath) {
     TempDir dir("walk");
     std::string bin = dir / "image.bin";
+    // A cut BIN: the volume is 3 sectors longer than the image holds.
     write_file(bin, spoiled(dir_node("", {file_node("GOOD.TXT;1", "good"), file_node("CUT.DAT;1", "x")}),
                             [](VolumeBuilder& v, DirRef& r) {
-                                unsigned char* rec = v.at(r.extent) + FIRST + 44;  // second entry
-                                uint32_t length = 3 * 2048;  // runs past the image
-                                for (int i = 0; i < 4; ++i) rec[10 + i] = (unsigned char)(length >> (8 * i));
+                                set_length(v, r, FIRST + 44, 3 * 2048);  // the second entry runs past the image
+                                v.volume_sectors = v.sectors() + 3;
                             }));
     std::string target = dir / "out";
     Extraction e = extract(bin, target);
     EXPECT_EQ(e.ok, 0);
     EXPECT_EQ(e.error, "the disc image is short or unreadable at " + join(target, "CUT.DAT"));
-    // What was copied before stays; the failed file is left as .part.
-    EXPECT_EQ(snapshot(target), tree({{"GOOD.TXT", "good"}, {"CUT.DAT.part", ""}}));
+    // Found by the counting walk: nothing is copied.
+    EXPECT_FALSE(exists(target));
+
+    // A read that fails during the copy itself leaves the .part file.
+    VolumeBuilder v;
+    uint32_t extent = v.add_data("x");
+    v.write_raw(bin);
+    DiscVolume volume = {fopen(bin.c_str(), "rb"), 0};
+    ASSERT_NE(volume.file, nullptr);
+    char error[512] = "";
+    DiscExtraction x = {};
+    x.volume = &volume;
+    x.error = error;
+    x.error_capacity = sizeof error;
+    x.copying = 1;
+    std::string out = dir / "CUT.DAT";
+    EXPECT_EQ(copy_disc_file(&x, extent, 3 * 2048, out.c_str()), 0);
+    fclose(volume.file);
+    EXPECT_EQ(std::string(error), "the disc image is short or unreadable at " + out);
+    EXPECT_FALSE(exists(out));
+    EXPECT_TRUE(exists(out + ".part"));
+}
+
+// Entries that would land on one file (on Windows, or through a copy's
+// temporary file), and data outside the data track, are refused by the
+// counting walk: nothing at all is written.
+TEST(DiscWalk, CollisionsAndStrayExtentsRefusedBeforeCopying) {
+    const std::string a1 = text_of(5000, 4), a2 = text_of(7000, 5);
+    auto unsafe = [](const std::string& name) { return "the disc image holds an unsafe file name: " + name; };
+    // The root holds FIRST.TXT, then SUB with the entries of the case, so a
+    // refusal inside SUB shows that nothing was copied before it.
+    auto in_sub = [](bool joliet, std::vector<Node> kids) {
+        Node first = file_node(joliet ? ucs2("FIRST.TXT") : "FIRST.TXT;1", "first");
+        Node root = dir_node("", {first, dir_node(joliet ? ucs2("SUB") : "SUB", std::move(kids))});
+        return joliet ? joliet_image(root) : primary_image(root);
+    };
+    auto j = [](const std::string& name, const std::string& data) { return file_node(ucs2(name), data); };
+    // The root's FIRST.TXT and DATA.BIN (3 sectors), whose extent and
+    // length `spoil` may change, as may the volume's size.
+    const std::string data = text_of(5000, 6);
+    auto stray = [&](const std::function<void(VolumeBuilder&, uint32_t& extent, uint32_t& length)>& spoil) {
+        VolumeBuilder v;
+        DirRef r = v.add_tree(dir_node("", {file_node("FIRST.TXT;1", "first"), file_node("DATA.BIN;1", data)}));
+        unsigned char* rec = v.at(r.extent) + FIRST + 44;
+        uint32_t extent = rec[2] | rec[3] << 8 | rec[4] << 16 | (uint32_t)rec[5] << 24;
+        uint32_t length = (uint32_t)data.size();
+        spoil(v, extent, length);
+        for (int i = 0; i < 4; ++i) {
+            rec[2 + i] = (unsigned char)(extent >> (8 * i));
+            rec[10 + i] = (unsigned char)(length >> (8 * i));
+        }
+        v.descriptor(16, 1, r);
+        v.terminator(17);
+        return v.raw();
+    };
+    // Extent of DATA.BIN in stray(): after the root (sector 32) and FIRST.TXT.
+    const uint32_t DATA_EXTENT = 34;
+    const std::vector<WalkCase> cases = {
+        {"same name twice",
+         [&] { return in_sub(false, {file_node("TWICE.DAT;1", a1), file_node("TWICE.DAT;1", a2)}); },
+         unsafe("TWICE.DAT"), false, {}},
+        {"same name twice, Joliet", [&] { return in_sub(true, {j("twice.dat", a1), j("twice.dat", a2)}); },
+         unsafe("twice.dat"), false, {}},
+        {"names differing in case only",
+         [&] { return in_sub(false, {file_node("README.TXT;1", a1), file_node("readme.txt;1", a2)}); },
+         unsafe("readme.txt"), false, {}},
+        {"Joliet names differing in the case of accented letters",
+         [&] { return in_sub(true, {j("Caf\xC3\xA9.txt", a1), j("CAF\xC3\x89.TXT", a2)}); },
+         unsafe("CAF\xC3\x89.TXT"), false, {}},
+        {"a folder and a file differing in case",
+         [&] { return in_sub(true, {dir_node(ucs2("Data"), {}), j("DATA", a1)}); }, unsafe("DATA"), false, {}},
+        {"names equal once Windows drops a trailing dot",
+         [&] { return in_sub(false, {file_node("README.;1", a1), file_node("README;1", a2)}); },
+         unsafe("README"), false, {}},
+        {"X.part before X", [&] { return in_sub(true, {j("a.txt.part", a1), j("a.txt", a2)}); },
+         unsafe("a.txt.part"), false, {}},
+        {"X.part after X, in another case", [&] { return in_sub(true, {j("a.txt", a1), j("A.TXT.PART", a2)}); },
+         unsafe("A.TXT.PART"), false, {}},
+        {"a folder named X.part next to the file X",
+         [&] { return in_sub(true, {j("a.txt", a1), dir_node(ucs2("a.txt.part"), {j("in", "x")})}); },
+         unsafe("a.txt.part"), false, {}},
+        {"directory extent past the volume",
+         [] {
+             return spoiled(dir_node("", {file_node("FIRST.TXT;1", "first"), dir_node("SUB", {})}),
+                            [](VolumeBuilder& v, DirRef&) { v.volume_sectors = v.sectors() - 1; });
+         },
+         DAMAGED, false, {}},
+        {"file extent past the volume, inside the BIN",
+         [&] { return stray([](VolumeBuilder& v, uint32_t&, uint32_t&) { v.volume_sectors = DATA_EXTENT + 2; }); },
+         DAMAGED, false, {}},
+        {"file extent past the data track, inside the volume and the BIN",
+         [&] { return stray([](VolumeBuilder&, uint32_t&, uint32_t&) {}); }, DAMAGED, false, {}, DATA_EXTENT + 2},
+        {"file ending at the data track's end", [&] { return stray([](VolumeBuilder&, uint32_t&, uint32_t&) {}); },
+         "", false, tree({{"FIRST.TXT", "first"}, {"DATA.BIN", data}}), DATA_EXTENT + 3},
+        {"empty file with a stray extent",
+         [&] {
+             return stray([](VolumeBuilder&, uint32_t& extent, uint32_t& length) { extent = 0xFFFFFFF0, length = 0; });
+         },
+         "", false, tree({{"FIRST.TXT", "first"}, {"DATA.BIN", ""}}), DATA_EXTENT},
+    };
+    run_walk_cases(cases);
 }
 
 TEST(DiscWalk, JolietNames) {
@@ -446,15 +553,26 @@ TEST(DiscUnsafeNames, RefusedBeforeAnythingIsWritten) {
     }
 }
 
+// Names that only look like unsafe or colliding ones, or that fold apart on
+// Windows (sharp s has no simple uppercase), all copy.
 TEST(DiscUnsafeNames, LookalikesAreAccepted) {
     const char* names[] = {"CONSOLE.TXT", "NULL", "COM10", "COM", "...x", ".hidden", "AUXILIARY.DAT",
-                           "CONIN", "a b"};
+                           "CONIN", "a b", "a.txt", "a.txt.part2", "a.txt.par", "a.txtpart", "a.txt .part",
+                           "b.par", "b", "stra\xC3\x9F" "e", "STRASSE"};
     std::vector<Node> kids;
     std::vector<std::pair<std::string, std::string>> expected;
     for (const char* n : names) {
         kids.push_back(file_node(ucs2(n), n));
         expected.push_back({n, n});
     }
+    // The root "directx" is never written, so its name is free.
+    kids.push_back(dir_node(ucs2("DirectX"), {}));
+    kids.push_back(file_node(ucs2("directx.part"), "dx"));
+    expected.push_back({"directx.part", "dx"});
+    // X.part in another folder than X.
+    kids.push_back(dir_node(ucs2("sub"), {file_node(ucs2("a.txt.part"), "sub")}));
+    expected.push_back({"sub/", ""});
+    expected.push_back({"sub/a.txt.part", "sub"});
     TempDir dir("safe");
     std::string bin = dir / "image.bin";
     write_file(bin, joliet_image(dir_node("", kids)));

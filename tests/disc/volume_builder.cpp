@@ -154,6 +154,9 @@ std::vector<unsigned char> VolumeBuilder::raw() const {
         o[14] = (unsigned char)((a % 75 / 10) << 4 | (a % 75 % 10));
         o[15] = 1;
         memcpy(o + 16, &user[(size_t)s * 2048], 2048);
+        unsigned char* d = o + 16;
+        if (s >= 16 && s <= 31 && (d[0] == 1 || d[0] == 2) && memcmp(d + 1, "CD001", 5) == 0)
+            put32(d + 80, volume_sectors ? volume_sectors : n);
     }
     return out;
 }

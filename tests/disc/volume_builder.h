@@ -34,6 +34,9 @@ struct DirRef {
 
 struct VolumeBuilder {
     std::vector<unsigned char> user;   // 2048-byte sectors
+    // The volume space size that raw() writes into every primary and
+    // supplementary descriptor; 0: the image's sector count.
+    uint32_t volume_sectors = 0;
 
     VolumeBuilder();
     uint32_t sectors() const { return (uint32_t)(user.size() / 2048); }
@@ -48,7 +51,7 @@ struct VolumeBuilder {
     void descriptor(uint32_t s, int type, DirRef root, const std::string& escape = "");
     void terminator(uint32_t s);
     // The MODE1/2352 image: sync, header, user data, zero EDC/ECC (the reader
-    // never looks at them).
+    // never looks at them), with the volume space size filled in.
     std::vector<unsigned char> raw() const;
     void write_raw(const std::string& path) const;
 };

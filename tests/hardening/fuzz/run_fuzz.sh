@@ -23,7 +23,7 @@ mkdir -p "$OUT/corpus" "$OUT/seeds" "$OUT/tmp"
 PATHS="core/paths_common.cpp core/paths_posix.cpp"
 case $TARGET in
     cue)  LIB="disc/cue.cpp $PATHS"; MAXLEN=4096 ;;
-    iso)  LIB="disc/iso.cpp $PATHS"; MAXLEN=65536 ;;
+    iso)  LIB="disc/iso.cpp disc/name_fold.cpp $PATHS"; MAXLEN=65536 ;;
     pe)   LIB="icon/pe_resources.cpp"; MAXLEN=262144 ;;
     ico)  LIB="icon/icon.cpp icon/pe_resources.cpp $PATHS"; MAXLEN=16384 ;;
     flac) LIB="flac/flac.cpp flac/subframe.cpp flac/crc.cpp checks/md5.cpp tests/flac/flac_reference.cpp $PATHS"
