@@ -28,5 +28,8 @@ void cli_default_destination(char* out, size_t capacity);
 void cli_watch_interrupt(int* flag);
 // Monotonic seconds.
 double cli_seconds(void);
+// The environment variable `name` as UTF-8 into out; 0 when it is unset or
+// does not fit (out is then "").
+int cli_environment(const char* name, char* out, size_t capacity);
 
 #endif

@@ -1,6 +1,7 @@
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/ioctl.h>
 #include <time.h>
 #include <unistd.h>
@@ -57,6 +58,17 @@ double cli_seconds(void) {
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     return (double)now.tv_sec + (double)now.tv_nsec / 1e9;
+}
+
+int cli_environment(const char* name, char* out, size_t capacity) {
+    const char* value = getenv(name);
+    size_t length = value ? strlen(value) : 0;
+    if (!value || length >= capacity) {
+        if (capacity) out[0] = 0;
+        return 0;
+    }
+    memcpy(out, value, length + 1);
+    return 1;
 }
 
 int main(int argc, char** argv) {

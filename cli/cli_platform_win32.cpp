@@ -76,6 +76,9 @@ void cli_default_destination(char* out, size_t capacity) {
     if (documents) CoTaskMemFree(documents);
 }
 
+// Room for an environment variable's value, in UTF-16 units.
+enum { ENV_VALUE_UNITS = 2048 };
+
 static volatile int* watched;
 
 // Runs on a thread of its own that the system starts for each event.
@@ -105,6 +108,20 @@ double cli_seconds(void) {
     QueryPerformanceCounter(&now);
     QueryPerformanceFrequency(&frequency);
     return (double)now.QuadPart / (double)frequency.QuadPart;
+}
+
+int cli_environment(const char* name, char* out, size_t capacity) {
+    if (capacity) out[0] = 0;
+    wchar_t wide_name[256];
+    if (MultiByteToWideChar(CP_UTF8, 0, name, -1, wide_name, 256) == 0) return 0;
+    wchar_t value[ENV_VALUE_UNITS];
+    DWORD units = GetEnvironmentVariableW(wide_name, value, ENV_VALUE_UNITS);
+    if (units == 0 || units >= ENV_VALUE_UNITS) return 0;
+    if (WideCharToMultiByte(CP_UTF8, 0, value, -1, out, (int)capacity, nullptr, nullptr) == 0) {
+        if (capacity) out[0] = 0;
+        return 0;
+    }
+    return 1;
 }
 
 // Arguments arrive as UTF-16; everything below works in UTF-8.

@@ -11,6 +11,7 @@
 
 #include "checks/checks.h"
 #include "cli/cli.h"
+#include "cli/cli_hold.h"
 #include "cli/cli_platform.h"
 #include "core/build.h"
 #include "disc/cue.h"
@@ -223,14 +224,16 @@ static void on_progress(uint64_t user, double fraction, const char* status) {
     if (interrupted) status = "Stopping...";
     int changed = status && strcmp(status, view.status) != 0;
     if (status) snprintf(view.status, sizeof view.status, "%s", status);
+    int hold = cli_hold_reached(fraction, view.status);
     if (view.terminal) {
         // The encoder reports every block: redraw at most ten times a second
         // unless there is news.
         double now = cli_seconds();
-        if (changed || fraction >= 1.0 || !view.drawn || now - view.drawn_at >= 0.1) draw_bar(now);
+        if (changed || hold || fraction >= 1.0 || !view.drawn || now - view.drawn_at >= 0.1) draw_bar(now);
     } else if (changed) {
         say("%3d%%  %s\n", (int)(fraction * 100.0), view.status);
     }
+    if (hold) cli_hold_wait(&interrupted);
 }
 
 // Ends the bar's line so that what follows starts on a line of its own;

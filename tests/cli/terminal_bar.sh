@@ -4,7 +4,9 @@
 # scroll of them), carry percent, status, elapsed time and time left, and a
 # check's line must make way for its verdict. Ctrl+C, typed into the pane
 # twice, stops the run with 130: SIGINT natively, the console's control
-# handler under Wine.
+# handler under Wine. The moments read back from a running program are held
+# by the testing build's hold (KELVORN_TEST_HOLD_AT, KELVORN_TEST_HOLD) until
+# the pane has been read, so a busy machine cannot make the test miss them.
 #   terminal_bar.sh WORKDIR PROGRAM [EMULATOR [DISC_DIR]]
 # With DISC_DIR (the fixture disc: br.bin, br.cue, digests.txt) a Boss
 # Rally build is watched too, and its line caught while it encodes.
@@ -18,7 +20,8 @@ disc=${4:-}
 rm -rf "$work"
 mkdir -p "$work"
 socket=kelvorn-bar-$$
-trap 'tmux -L "$socket" kill-server 2>/dev/null || true' EXIT
+hold=$work/hold
+trap 'rm -f "$hold"; tmux -L "$socket" kill-server 2>/dev/null || true' EXIT
 
 host() {  # a path as the program sees it
     if [ -n "$emulator" ]; then printf 'Z:%s' "$1" | tr / '\\'; else printf '%s' "$1"; fi
@@ -32,18 +35,31 @@ truncate -s 1G "$work/big.bin"
 printf 'FILE "big.bin" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n' >"$work/big.cue"
 
 # run NAME ARGS...: starts the program in a fresh 100-column pane.
+# run_held AT NAME ARGS...: the same, and the program stops at the moment AT
+# ("<percent> <status>") until release is called.
 run() {
     name=$1
     shift
     # The pane's shell outlives a Ctrl+C meant for the program.
     cmd="trap : INT; cd '$work' && KELVORN_TEST_DIGESTS='$(host "${digests:-$work/digests.txt}")'"
     [ -n "${KELVORN_WINEPREFIX:-}" ] && cmd="$cmd KELVORN_WINEPREFIX='$KELVORN_WINEPREFIX'"
+    if [ -n "${hold_at:-}" ]; then
+        : >"$hold"
+        cmd="$cmd KELVORN_TEST_HOLD_AT='$hold_at' KELVORN_TEST_HOLD='$(host "$hold")'"
+    fi
     cmd="$cmd $emulator '$program'"
     for a in "$@"; do cmd="$cmd '$a'"; done
     session=$name
     tmux -L "$socket" new-session -d -s "$name" -x 100 -y 16 "$cmd; echo EXIT=\$?; while :; do sleep 600; done"
 }
+run_held() {
+    hold_at=$1
+    shift
+    run "$@"
+    hold_at=
+}
 pane() { tmux -L "$socket" capture-pane -p -t "$session"; }
+release() { rm -f "$hold"; }
 # wait_for PATTERN SECONDS: polls the pane every 0.1 s.
 wait_for() {
     n=0
@@ -75,9 +91,11 @@ grep -q '^Top Gear Rally is ready in ' "$work/pane-tgr.txt" || fail "no closing 
 grep -q "^Your file's MD5  [0-9a-f]\{32\}  ✓ matches$" "$work/pane-tgr.txt" || fail "no verdict line"
 
 # The disc image's check: a bar while it is read, then its verdict alone.
-run check --bin "$(host "$work/big.bin")" --dest "$(host "$work/out")"
-wait_for '%  Checking big.bin .* elapsed, [0-9:]* left$' 120
+run_held "5 Checking big.bin" check --bin "$(host "$work/big.bin")" --dest "$(host "$work/out")"
+# Held at the first report of 5% or more, which the bar shows as 5%.
+wait_for ' 5%  Checking big.bin .* elapsed, [0-9:]* left$' 120
 pane >"$work/pane-check-running.txt"
+release
 [ "$(grep -c 'Checking' "$work/pane-check-running.txt")" -eq 1 ] || fail "more than one progress line"
 grep -Eq '^\[[#-]{20}\] +[0-9]+%  Checking big.bin +[0-9]+:[0-9]{2} elapsed, ([0-9]+:[0-9]{2}|--:--) left$' \
     "$work/pane-check-running.txt" || fail "the progress line is not laid out as expected"
@@ -98,9 +116,10 @@ ctrl_c() {
 # Ctrl+C while a (sparse, 16 GiB) disc image is checked: nothing written.
 truncate -s 16G "$work/huge.bin"
 sed 's/big.bin/huge.bin/' "$work/big.cue" >"$work/huge.cue"
-run interrupt --bin "$(host "$work/huge.bin")" --dest "$(host "$work/out-interrupt")"
-wait_for '%  Checking huge.bin ' 120
+run_held "1 Checking huge.bin" interrupt --bin "$(host "$work/huge.bin")" --dest "$(host "$work/out-interrupt")"
+wait_for ' 1%  Checking huge.bin ' 120
 ctrl_c
+release
 wait_for 'EXIT=[0-9]' 120
 pane >"$work/pane-check-interrupted.txt"
 grep -q 'EXIT=130$' "$work/pane-check-interrupted.txt" || fail "Ctrl+C did not give exit 130"
@@ -113,10 +132,11 @@ if [ -n "$disc" ]; then
     # A Boss Rally build: caught while it encodes, with an estimate of the
     # time left, then left at "Done".
     digests=$disc/digests.txt
-    run disc --bin "$(host "$disc/br.bin")" --dest "$(host "$work/out")"
     # Some tracks in, so that the estimate has something to go on.
-    wait_for '%  Encoding the soundtrack: track \([5-9]\|1[0-3]\) .* elapsed, [0-9:]* left$' 600
+    run_held "0 Encoding the soundtrack: track 5" disc --bin "$(host "$disc/br.bin")" --dest "$(host "$work/out")"
+    wait_for '%  Encoding the soundtrack: track 5 .* elapsed, [0-9:]* left$' 600
     pane >"$work/pane-disc-running.txt"
+    release
     [ "$(grep -c '%  ' "$work/pane-disc-running.txt")" -eq 1 ] || fail "more than one progress line"
     grep -Eq '^\[[#-]{20}\] +[0-9]+%  Encoding the soundtrack: track [0-9]+ +[0-9:]+ elapsed, [0-9]+:[0-9]{2} left$' \
         "$work/pane-disc-running.txt" || fail "the progress line is not laid out as expected"
@@ -133,9 +153,11 @@ if [ -n "$disc" ]; then
     # no staging folder, the earlier build as it was.
     listing() { (cd "$work/out/Boss Rally" && find . -type f -exec md5sum {} + | sort); }
     listing >"$work/earlier-before.txt"
-    run disc-interrupt --bin "$(host "$disc/br.bin")" --dest "$(host "$work/out")" --replace
+    run_held "0 Encoding the soundtrack: track 3" disc-interrupt --bin "$(host "$disc/br.bin")" \
+        --dest "$(host "$work/out")" --replace
     wait_for '%  Encoding the soundtrack: track 3 ' 600
     ctrl_c
+    release
     wait_for 'EXIT=[0-9]' 600
     pane >"$work/pane-disc-interrupted.txt"
     grep -q 'EXIT=130$' "$work/pane-disc-interrupted.txt" || fail "Ctrl+C did not give exit 130"

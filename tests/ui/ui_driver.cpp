@@ -167,7 +167,10 @@ void App::run_debugger() {
                 DuplicateHandle(GetCurrentProcess(), event.u.CreateThread.hThread, GetCurrentProcess(), &mine, 0,
                                 FALSE, DUPLICATE_SAME_ACCESS);
                 SuspendThread(mine);
-                held_.push_back(Held{event.dwThreadId, mine});
+                FILETIME created = {}, exited_at, kernel, user;
+                GetThreadTimes(mine, &created, &exited_at, &kernel, &user);
+                uint64_t when = ((uint64_t)created.dwHighDateTime << 32) | created.dwLowDateTime;
+                held_.push_back(Held{event.dwThreadId, when, mine});
                 ++held_total_;
                 --to_hold_;
             }
@@ -408,11 +411,13 @@ void App::release_held() {
 void App::release_one() {
     EnterCriticalSection(&lock_);
     // Threads announce themselves once they run, so two threads started
-    // back to back may report in either order. Wine hands out thread ids in
-    // creation order, so the smallest id is the earliest thread.
+    // back to back may report in either order; their creation times tell.
+    // Not their ids: a Wine server that has run for a while hands out ids
+    // that earlier threads left free, in no particular order.
     if (!held_.empty()) {
-        auto first = std::min_element(held_.begin(), held_.end(),
-                                      [](const Held& a, const Held& b) { return a.id < b.id; });
+        auto first = std::min_element(held_.begin(), held_.end(), [](const Held& a, const Held& b) {
+            return a.created != b.created ? a.created < b.created : a.id < b.id;
+        });
         ResumeThread(first->thread);
         CloseHandle(first->thread);
         held_.erase(first);

@@ -11,6 +11,8 @@
 
 #include <windows.h>
 
+#include <stdint.h>
+
 #include <string>
 #include <vector>
 
@@ -131,6 +133,7 @@ private:
     int to_hold_ = 0;
     struct Held {
         DWORD id;
+        uint64_t created;  // the thread's creation time (100 ns units)
         HANDLE thread;
     };
     std::vector<Held> held_;

@@ -54,16 +54,26 @@ cp -f "$HERE/seeds/$TARGET"/* "$OUT/seeds/" 2>/dev/null || true
 cp -f "$HERE/regressions/$TARGET"/* "$OUT/seeds/" 2>/dev/null || true
 case $TARGET in
     iso)
-        if [ ! -f "$OUT/seeds/joliet" ] && command -v xorriso >/dev/null; then
+        if { [ ! -f "$OUT/seeds/joliet" ] || [ ! -f "$OUT/seeds/primary" ]; } && command -v xorriso >/dev/null; then
             t=$OUT/tmp/tree
             rm -rf "$t" && mkdir -p "$t/DirectX/SUB" "$t/DATA/A/B" "$t/Musique é"
             printf 'brglide' > "$t/BRGlide.dll"; printf 'x' > "$t/DirectX/SUB/F.TXT"
             printf 'abc' > "$t/DATA/A/B/C.DAT"; : > "$t/DATA/EMPTY"; printf 'é' > "$t/Musique é/lisez.txt"
-            xorriso -as mkisofs -quiet -J -V SEED -o "$OUT/tmp/j.iso" "$t" 2>/dev/null
-            xorriso -as mkisofs -quiet -V SEED -o "$OUT/tmp/p.iso" "$t" 2>/dev/null
-            # Sector 16 onward: the descriptors, path tables and records.
-            tail -c +32769 "$OUT/tmp/j.iso" > "$OUT/seeds/joliet"
-            tail -c +32769 "$OUT/tmp/p.iso" > "$OUT/seeds/primary"
+            # These seeds only help: an image xorriso fails to make is left
+            # out (with its message), and made again by the next run.
+            for kind in joliet primary; do
+                opts=-J
+                [ $kind = primary ] && opts=
+                # shellcheck disable=SC2086
+                if xorriso -as mkisofs -quiet $opts -V SEED -o "$OUT/tmp/$kind.iso" "$t" >"$OUT/tmp/$kind.log" 2>&1
+                then
+                    # Sector 16 onward: the descriptors, path tables and records.
+                    tail -c +32769 "$OUT/tmp/$kind.iso" > "$OUT/seeds/$kind.part"
+                    mv "$OUT/seeds/$kind.part" "$OUT/seeds/$kind"
+                else
+                    echo "fuzz iso: no $kind seed this time: $(tail -n 3 "$OUT/tmp/$kind.log" | tr '\n' ' ')"
+                fi
+            done
         fi ;;
     ico)
         if [ ! -f "$OUT/seeds/multi.ico" ] && command -v convert >/dev/null; then
