@@ -18,6 +18,40 @@ static wchar_t* wide_copy(const char* text) {
     return wide;
 }
 
+// Calls visit with every entry of the folder path but "." and "..": its name
+// in UTF-8 (a name that cannot be converted counts as a failed visit) and
+// its path joined to path. Stops early when visit returns -1. Returns -1
+// when the enumeration cannot be started, else 1 when every visit returned 1
+// and 0 otherwise.
+typedef int (*EntryVisit)(const char* name, const char* child, void* user);
+static int visit_folder(const char* path, EntryVisit visit, void* user) {
+    char pattern[PATH_CAPACITY];
+    path_join(pattern, sizeof pattern, path, "*");
+    wchar_t* wpattern = wide_copy(pattern);
+    if (!wpattern) return -1;
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW(wpattern, &entry);
+    free(wpattern);
+    if (find == INVALID_HANDLE_VALUE) return -1;
+    int all_ok = 1;
+    do {
+        const wchar_t* n = entry.cFileName;
+        if (n[0] == L'.' && (n[1] == 0 || (n[1] == L'.' && n[2] == 0))) continue;
+        char name[1024];
+        if (WideCharToMultiByte(CP_UTF8, 0, n, -1, name, sizeof name, nullptr, nullptr) == 0) {
+            all_ok = 0;
+            continue;
+        }
+        char child[PATH_CAPACITY];
+        path_join(child, sizeof child, path, name);
+        int result = visit(name, child, user);
+        if (result != 1) all_ok = 0;
+        if (result == -1) break;
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+    return all_ok;
+}
+
 // 1 when the open handle is a file on a disk: not a folder, pipe, console or
 // other device.
 static int handle_is_regular_file(HANDLE handle) {
@@ -115,26 +149,15 @@ int make_new_dir(const char* path) {
     return ok;
 }
 
+static int stop_at_any(const char*, const char*, void*) { return -1; }
+
 int is_empty_folder(const char* path) {
     DWORD attributes = attributes_of(path);
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
         (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return 0;
-    char pattern[PATH_CAPACITY];
-    path_join(pattern, sizeof pattern, path, "*");
-    wchar_t* wpattern = wide_copy(pattern);
-    if (!wpattern) return 0;
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW(wpattern, &entry);
-    free(wpattern);
-    if (find == INVALID_HANDLE_VALUE) return 0;
-    int empty = 1;
-    do {
-        const wchar_t* n = entry.cFileName;
-        if (!(n[0] == L'.' && (n[1] == 0 || (n[1] == L'.' && n[2] == 0)))) empty = 0;
-    } while (empty && FindNextFileW(find, &entry));
-    FindClose(find);
-    return empty;
+    // An empty folder still lists "." and "..", so the enumeration starts.
+    return visit_folder(path, stop_at_any, nullptr) == 1;
 }
 
 // No atomic exchange of two folders here (MoveFileEx never replaces a
@@ -147,6 +170,13 @@ static thread_local DWORD removal_error;
 static int remove_tree_but(const char* path, const char* skip);
 
 int remove_tree(const char* path) { return remove_tree_but(path, nullptr); }
+
+static int remove_child(const char* name, const char* child, void* skip);
+
+static int remove_child(const char* name, const char* child, void* skip) {
+    if (skip && strcmp(name, (const char*)skip) == 0) return 1;
+    return remove_tree(child);
+}
 
 // remove_tree, passing over the entry named skip directly inside path (a
 // folder then stays, holding it).
@@ -180,31 +210,9 @@ static int remove_tree_but(const char* path, const char* skip) {
     }
     free(wpath);
 
-    int all_ok = 1;
-    char pattern[PATH_CAPACITY];
-    path_join(pattern, sizeof pattern, path, "*");
-    wchar_t* wpattern = wide_copy(pattern);
-    if (wpattern) {
-        WIN32_FIND_DATAW entry;
-        HANDLE find = FindFirstFileW(wpattern, &entry);
-        free(wpattern);
-        if (find != INVALID_HANDLE_VALUE) {
-            do {
-                const wchar_t* n = entry.cFileName;
-                if (n[0] == L'.' && (n[1] == 0 || (n[1] == L'.' && n[2] == 0))) continue;
-                char name[1024];
-                if (WideCharToMultiByte(CP_UTF8, 0, n, -1, name, sizeof name, nullptr, nullptr) == 0) {
-                    all_ok = 0;
-                    continue;
-                }
-                if (skip && strcmp(name, skip) == 0) continue;
-                char child[PATH_CAPACITY];
-                path_join(child, sizeof child, path, name);
-                if (!remove_tree(child)) all_ok = 0;
-            } while (FindNextFileW(find, &entry));
-            FindClose(find);
-        }
-    }
+    // An enumeration that cannot start visits no child; the removal of the
+    // folder itself then decides.
+    int all_ok = visit_folder(path, remove_child, (void*)skip) != 0;
     if (skip) return all_ok;
     wpath = wide_copy(path);
     int removed = wpath && RemoveDirectoryW(wpath);
@@ -330,6 +338,8 @@ static int flush_path(const wchar_t* wpath, int is_folder) {
     return ok;
 }
 
+static int sync_child(const char*, const char* child, void*) { return sync_tree(child); }
+
 int sync_tree(const char* path) {
     DWORD attributes = attributes_of(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
@@ -342,28 +352,7 @@ int sync_tree(const char* path) {
         return ok;
     }
     free(wpath);
-    int all_ok = 1;
-    char pattern[PATH_CAPACITY];
-    path_join(pattern, sizeof pattern, path, "*");
-    wchar_t* wpattern = wide_copy(pattern);
-    if (!wpattern) return 0;
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW(wpattern, &entry);
-    free(wpattern);
-    if (find == INVALID_HANDLE_VALUE) return 0;
-    do {
-        const wchar_t* n = entry.cFileName;
-        if (n[0] == L'.' && (n[1] == 0 || (n[1] == L'.' && n[2] == 0))) continue;
-        char name[1024];
-        if (WideCharToMultiByte(CP_UTF8, 0, n, -1, name, sizeof name, nullptr, nullptr) == 0) {
-            all_ok = 0;
-            continue;
-        }
-        char child[PATH_CAPACITY];
-        path_join(child, sizeof child, path, name);
-        if (!sync_tree(child)) all_ok = 0;
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
+    int all_ok = visit_folder(path, sync_child, nullptr) == 1;
     wpath = wide_copy(path);
     if (wpath) flush_path(wpath, 1);
     free(wpath);
