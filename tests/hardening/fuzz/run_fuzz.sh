@@ -45,7 +45,7 @@ if [ $stale = 1 ]; then
     sources=""
     for f in $LIB; do sources="$sources $SRC/$f"; done
     clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-        -fno-omit-frame-pointer -I"$SRC" -I"$SRC/tests" -I"$HERE" \
+        -fno-omit-frame-pointer -pthread -I"$SRC" -I"$SRC/tests" -I"$HERE" -I"$WORK/../generated" \
         -o "$BIN" "$HERE/fuzz_$TARGET.cpp" $sources
 fi
 
