@@ -25,14 +25,6 @@ static const char NOTE_UNREADABLE[] = "The file could not be read.";
 // it is digested in a stream (which a cancel can stop) instead of loaded.
 enum { ROM_LOAD_LIMIT = 64 * 1048576 };
 
-// Refuses at once what is not a regular file: a folder cannot be read as
-// one, and a FIFO or device might never end. 1 when the check may go on.
-static int refuse_non_file(const char* path, FileCheck* check) {
-    if (!path_exists(path) || is_regular_file(path)) return 1;
-    snprintf(check->note, sizeof check->note, "%s", NOTE_UNREADABLE);
-    return 0;
-}
-
 // The flag is written by another thread (the window thread) while a digest
 // runs; an atomic load keeps that read well-defined.
 static int cancel_requested(const int* cancel) {
@@ -88,7 +80,6 @@ int md5_file(const char* path, char* md5_hex, ProgressFn progress, uint64_t prog
 int check_disc_image(const char* path, FileCheck* check, ProgressFn progress,
                      uint64_t progress_user, const int* cancel) {
     memset(check, 0, sizeof *check);
-    if (!refuse_non_file(path, check)) return 0;
     if (!md5_file(path, check->md5_hex, progress, progress_user, cancel, &check->stamp)) {
         snprintf(check->note, sizeof check->note, "%s", NOTE_UNREADABLE);
         return 0;
@@ -124,7 +115,6 @@ static int has_retail_layout(const char* path) {
 
 int check_cue_sheet(const char* path, FileCheck* check, const int* cancel) {
     memset(check, 0, sizeof *check);
-    if (!refuse_non_file(path, check)) return 0;
     if (!md5_file(path, check->md5_hex, nullptr, 0, cancel, &check->stamp)) {
         snprintf(check->note, sizeof check->note, "%s", NOTE_UNREADABLE);
         return 0;
@@ -147,9 +137,9 @@ int check_cue_sheet(const char* path, FileCheck* check, const int* cancel) {
 int check_cartridge_rom(const char* path, FileCheck* check, ProgressFn progress,
                         uint64_t progress_user, const int* cancel) {
     memset(check, 0, sizeof *check);
-    if (!refuse_non_file(path, check)) return 0;
     if (progress) progress(progress_user, 0.0, nullptr);
-    if (file_size_of(path) > ROM_LOAD_LIMIT && file_size_of(path) <= 2147483648ull) {
+    uint64_t stored_size = file_size_of(path);
+    if (stored_size > ROM_LOAD_LIMIT && stored_size <= 2147483648ull) {
         // Its digest as stored is all there is to show.
         if (!md5_file(path, check->md5_hex, nullptr, 0, cancel, &check->stamp)) {
             check->md5_hex[0] = 0;

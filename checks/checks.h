@@ -20,7 +20,8 @@
 //   file's digest as stored, empty when it could not be read), note (one
 //   sentence, or empty) and stamp (the checked file as it was read, for the
 //   build to compare), and returns ok. They never write an error buffer.
-//   A folder, pipe or device is refused at once as unreadable. cancel
+//   A folder, pipe or device is refused at once as unreadable (the path
+//   layer opens nothing else for reading). cancel
 //   (may be null) stops any of them soon; a stopped check reads as
 //   unreadable.
 //   A cue sheet whose digest differs is still accepted when it lists the

@@ -126,13 +126,12 @@ unsigned char* read_whole_file_stamped(const char* path, uint64_t* size_out, Fil
 // 1 when path names a regular file (following links): not a folder, FIFO,
 // socket or device.
 int is_regular_file(const char* path);
-// open_utf8 for reading an input: refuses (null, *not_regular_out set to 1
-// when given) anything that is not a regular file, without blocking on a
-// FIFO (POSIX: opened non-blocking, then checked on the open descriptor;
-// Windows: the handle must be a disk file, not a folder, pipe or console).
-// Plain failures to open leave *not_regular_out 0. open_utf8 with a mode
-// for reading goes through this too: the program reads nothing else.
-FILE* open_input(const char* path, int* not_regular_out);
+// open_utf8 for reading an input: null for anything that is not a regular
+// file, without blocking on a FIFO (POSIX: opened non-blocking, then checked
+// on the open descriptor; Windows: the handle must be a disk file, not a
+// folder, pipe or console). open_utf8 with a mode for reading goes through
+// this too: the program reads nothing else.
+FILE* open_input(const char* path);
 // The stamp of an open stream (fstat / GetFileInformationByHandle).
 int stream_stamp(FILE* stream, FileStamp* out);
 // The stamp of path, following links; works on folders too.

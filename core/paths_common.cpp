@@ -69,7 +69,7 @@ unsigned char* read_whole_file(const char* path, uint64_t* size_out) {
 }
 
 unsigned char* read_whole_file_stamped(const char* path, uint64_t* size_out, FileStamp* stamp_out) {
-    FILE* file = open_input(path, nullptr);
+    FILE* file = open_input(path);
     if (!file) return nullptr;
     // The size of the open file, not of whatever the name holds by now.
     FileStamp stamp;

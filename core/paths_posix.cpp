@@ -15,19 +15,13 @@
 // renameat2's flag: swap the two names (Linux 3.15 and later).
 #define RENAME_EXCHANGE_FLAG (1 << 1)
 
-FILE* open_input(const char* path, int* not_regular_out) {
-    if (not_regular_out) *not_regular_out = 0;
+FILE* open_input(const char* path) {
     // Non-blocking, so that a FIFO cannot stall the open itself; the mode is
     // put back once the descriptor is known to be a regular file.
     int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return nullptr;
     struct stat st;
-    if (fstat(fd, &st) != 0) {
-        close(fd);
-        return nullptr;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        if (not_regular_out) *not_regular_out = 1;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         close(fd);
         return nullptr;
     }
@@ -44,7 +38,7 @@ FILE* open_input(const char* path, int* not_regular_out) {
 FILE* open_utf8(const char* path, const char* mode) {
     // Everything the program reads is a file: a FIFO or device would block
     // or never end.
-    if (mode[0] == 'r') return open_input(path, nullptr);
+    if (mode[0] == 'r') return open_input(path);
     return fopen(path, mode);
 }
 

@@ -60,22 +60,12 @@ static int handle_is_regular_file(HANDLE handle) {
     return GetFileInformationByHandle(handle, &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-FILE* open_input(const char* path, int* not_regular_out) {
-    if (not_regular_out) *not_regular_out = 0;
+FILE* open_input(const char* path) {
     wchar_t* wpath = wide_copy(path);
     if (!wpath) return nullptr;
     FILE* file = _wfopen(wpath, L"rb");
-    if (!file) {
-        // A folder cannot be opened as a stream at all; say why.
-        DWORD attributes = GetFileAttributesW(wpath);
-        if (not_regular_out && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-            *not_regular_out = 1;
-        free(wpath);
-        return nullptr;
-    }
     free(wpath);
-    if (!handle_is_regular_file((HANDLE)_get_osfhandle(_fileno(file)))) {
-        if (not_regular_out) *not_regular_out = 1;
+    if (file && !handle_is_regular_file((HANDLE)_get_osfhandle(_fileno(file)))) {
         fclose(file);
         return nullptr;
     }
@@ -85,7 +75,7 @@ FILE* open_input(const char* path, int* not_regular_out) {
 FILE* open_utf8(const char* path, const char* mode) {
     // Everything the program reads is a file: a pipe or console would block
     // or never end.
-    if (mode[0] == 'r') return open_input(path, nullptr);
+    if (mode[0] == 'r') return open_input(path);
     wchar_t* wpath = wide_copy(path);
     wchar_t* wmode = wide_copy(mode);
     FILE* file = nullptr;

@@ -155,8 +155,9 @@ int probe_destination(const BuildRequest* request, int* marker_out) {
     probe_build_destination(request, &probe);
     char folder[PATH_CAPACITY];
     build_folder_path(request, folder, sizeof folder);
-    int exists = path_exists(folder) || probe.state == DEST_EARLIER_BUILD;
-    if (marker_out) *marker_out = exists && owner_of(folder) != OWNER_USER && owner_of(folder) != OWNER_NOBODY;
+    int owner = owner_of(folder);
+    int exists = owner != OWNER_NONE || probe.state == DEST_EARLIER_BUILD;
+    if (marker_out) *marker_out = exists && owner != OWNER_USER && owner != OWNER_NOBODY;
     return exists;
 }
 
