@@ -12,11 +12,13 @@
 #ifndef KELVORN_CLI_CLI_HOLD_H
 #define KELVORN_CLI_CLI_HOLD_H
 
+#include "base/progress.h"
+
 // 1 when this progress report is the moment to hold at; the caller then
 // shows the report and calls cli_hold_wait. 0 otherwise, and always 0
 // after the one hold.
 int cli_hold_reached(double fraction, const char* status);
 // Returns when the hold's file is gone or *cancel (may be null) is set.
-void cli_hold_wait(const int* cancel);
+void cli_hold_wait(const CancelFlag* cancel);
 
 #endif

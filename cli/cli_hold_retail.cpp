@@ -3,4 +3,4 @@
 
 int cli_hold_reached(double, const char*) { return 0; }
 
-void cli_hold_wait(const int*) {}
+void cli_hold_wait(const CancelFlag*) {}

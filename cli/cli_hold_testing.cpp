@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "cli/cli_platform.h"
-#include "core/paths.h"
+#include "base/paths.h"
 
 struct Hold {
     int read;     // the variables were read
@@ -43,7 +43,7 @@ int cli_hold_reached(double fraction, const char* status) {
     return path_exists(hold.file);
 }
 
-void cli_hold_wait(const int* cancel) {
-    while (path_exists(hold.file) && !(cancel && __atomic_load_n(cancel, __ATOMIC_RELAXED)))
+void cli_hold_wait(const CancelFlag* cancel) {
+    while (path_exists(hold.file) && !is_cancelled(cancel))
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
 }

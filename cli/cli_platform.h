@@ -6,6 +6,8 @@
 
 #include <stddef.h>
 
+#include "base/progress.h"
+
 // Prepares the console for UTF-8 output (restored at exit); POSIX: a closed
 // output pipe no longer kills the process.
 void cli_console_init(void);
@@ -21,11 +23,14 @@ int cli_terminal_columns(void);
 // The window's default destination: Documents\Games on Windows,
 // $HOME/Games elsewhere; "" when unknown.
 void cli_default_destination(char* out, size_t capacity);
-// From now on Ctrl+C (SIGINT, or the console control handler) sets *flag to
-// 1 and nothing more drastic, however often it comes. So do SIGTERM and
+// From now on Ctrl+C (SIGINT, or the console control handler) sets *flag
+// (request_cancel) and nothing more drastic, however often it comes. The
+// handler may run on any thread (on Windows always on one of its own), so
+// the flag is the lock-free atomic that the build reads, not a plain
+// variable. So do SIGTERM and
 // SIGHUP, and on Windows the console being closed (which then leaves the
 // build a few seconds to clean up before the system ends the process).
-void cli_watch_interrupt(int* flag);
+void cli_watch_interrupt(CancelFlag* flag);
 // Monotonic seconds.
 double cli_seconds(void);
 // The environment variable `name` as UTF-8 into out; 0 when it is unset or

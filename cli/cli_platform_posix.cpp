@@ -34,14 +34,14 @@ void cli_default_destination(char* out, size_t capacity) {
     else if (capacity) out[0] = 0;
 }
 
-static volatile int* watched;
+static CancelFlag* watched;
 
 static void on_interrupt(int) {
     // Only ever sets the flag: a second Ctrl+C does nothing more drastic.
-    if (watched) *watched = 1;
+    if (watched) request_cancel(watched);
 }
 
-void cli_watch_interrupt(int* flag) {
+void cli_watch_interrupt(CancelFlag* flag) {
     watched = flag;
     struct sigaction action = {};
     action.sa_handler = on_interrupt;

@@ -79,12 +79,12 @@ void cli_default_destination(char* out, size_t capacity) {
 // Room for an environment variable's value, in UTF-16 units.
 enum { ENV_VALUE_UNITS = 2048 };
 
-static volatile int* watched;
+static CancelFlag* watched;
 
 // Runs on a thread of its own that the system starts for each event.
 static BOOL WINAPI on_control(DWORD type) {
     if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT) {
-        if (watched) *watched = 1;
+        if (watched) request_cancel(watched);
         return TRUE;  // handled: the process goes on and stops cleanly
     }
     if (type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT) {
@@ -92,13 +92,13 @@ static BOOL WINAPI on_control(DWORD type) {
         // this returns (or after its grace period): ask the build to stop
         // and give it that time to remove its staging folder. The process
         // ends sooner when the main thread gets there first.
-        if (watched) *watched = 1;
+        if (watched) request_cancel(watched);
         Sleep(4500);
     }
     return FALSE;
 }
 
-void cli_watch_interrupt(int* flag) {
+void cli_watch_interrupt(CancelFlag* flag) {
     watched = flag;
     SetConsoleCtrlHandler(on_control, TRUE);
 }

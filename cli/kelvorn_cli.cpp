@@ -9,13 +9,14 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "checks/checks.h"
+#include "builder/checks.h"
 #include "cli/cli.h"
 #include "cli/cli_hold.h"
 #include "cli/cli_platform.h"
-#include "core/build.h"
-#include "disc/cue.h"
-#include "flac/flac.h"
+#include "builder/build.h"
+#include "builder/staging.h"
+#include "formats/disc/cue.h"
+#include "formats/flac/flac.h"
 
 enum { EXIT_BUILT = 0, EXIT_FAILED = 1, EXIT_USAGE = 2, EXIT_REJECTED = 3, EXIT_DESTINATION = 4,
        EXIT_CANCELLED = 130 };
@@ -172,7 +173,7 @@ struct ProgressView {
 };
 
 static ProgressView view;
-static int interrupted;  // the cancel flag; Ctrl+C sets it
+static CancelFlag interrupted;  // the cancel flag; Ctrl+C sets it
 
 static void format_duration(double seconds, char* out, size_t capacity) {
     if (seconds < 0) seconds = 0;
@@ -221,7 +222,7 @@ static void on_progress(uint64_t user, double fraction, const char* status) {
     view.fraction = fraction;
     // As in the window: once a stop is asked for, the status says so and
     // the bar goes on moving until the build ends.
-    if (interrupted) status = "Stopping...";
+    if (is_cancelled(&interrupted)) status = "Stopping...";
     int changed = status && strcmp(status, view.status) != 0;
     if (status) snprintf(view.status, sizeof view.status, "%s", status);
     int hold = cli_hold_reached(fraction, view.status);
@@ -274,13 +275,13 @@ static int check_input(InputKind kind, const char* path, FileStamp* stamp) {
         begin_view(status);
         check_disc_image(path, &check, view.terminal ? on_progress : nullptr, 0, &interrupted);
         // A stopped check leaves its line (and the "^C" after it) standing.
-        end_view(!interrupted);
+        end_view(!is_cancelled(&interrupted));
         break;
     }
     case INPUT_CUE: check_cue_sheet(path, &check, &interrupted); break;
     case INPUT_ROM: check_cartridge_rom(path, &check, nullptr, 0, &interrupted); break;
     }
-    if (interrupted) return 0;
+    if (is_cancelled(&interrupted)) return 0;
     print_verdict(path, &check);
     *stamp = check.stamp;
     return check.ok;
@@ -339,18 +340,18 @@ int cli_main(int argc, char** argv) {
             return usage_error(input, " is a folder or a device, not a file");
 
     // From here on Ctrl+C only asks the run to stop, checks included.
-    interrupted = 0;
+    interrupted.store(0);
     cli_watch_interrupt(&interrupted);
 
     int accepted = 1;
     static FileStamp bin_stamp, cue_stamp, rom_stamp;
     if (options.game == GAME_BOSS_RALLY) {
         accepted &= check_input(INPUT_BIN, options.bin, &bin_stamp);
-        if (!interrupted) accepted &= check_input(INPUT_CUE, options.cue, &cue_stamp);
+        if (!is_cancelled(&interrupted)) accepted &= check_input(INPUT_CUE, options.cue, &cue_stamp);
     } else {
         accepted &= check_input(INPUT_ROM, options.rom, &rom_stamp);
     }
-    if (interrupted) {
+    if (is_cancelled(&interrupted)) {
         say_error("kelvorn-cli: cancelled; nothing was written\n");
         return EXIT_CANCELLED;
     }
@@ -408,5 +409,5 @@ int cli_main(int argc, char** argv) {
         return EXIT_BUILT;
     }
     say_error("kelvorn-cli: %s\n", error);
-    return interrupted ? EXIT_CANCELLED : EXIT_FAILED;
+    return is_cancelled(&interrupted) ? EXIT_CANCELLED : EXIT_FAILED;
 }

@@ -2,9 +2,9 @@
 # marker file, the version block, the package names) is made from it here.
 string(LENGTH "${PROJECT_VERSION}" _kv_version_length)
 if(NOT _kv_version_length EQUAL 4)
-    # The marker file is written as exactly 5 bytes (core/staging.cpp).
+    # The marker file is written as exactly 5 bytes (builder/staging.cpp).
     message(FATAL_ERROR "version ${PROJECT_VERSION}: the marker file holds 4 characters and a line feed; "
-                        "change its write in core/staging.cpp before changing the version's length")
+                        "change its write in builder/staging.cpp before changing the version's length")
 endif()
 foreach(part MAJOR MINOR PATCH TWEAK)
     set(KELVORN_VERSION_${part} "${PROJECT_VERSION_${part}}")

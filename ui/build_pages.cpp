@@ -18,7 +18,7 @@ static void format_w(wchar_t* out, size_t units, const wchar_t* format, ...) {
 }
 
 void show_building_page(void) {
-    g_wizard.cancel_requested = 0;
+    g_wizard.cancel_requested.store(0);
     g_wizard.page = PAGE_BUILDING;
     clear_page();
     wchar_t title[128];
@@ -145,11 +145,11 @@ void on_progress(void) {
     memcpy(text, g_wizard.status_text, sizeof text);
     ReleaseSRWLockShared(&g_wizard.progress_lock);
     SendMessageW(g_wizard.progress_bar, PBM_SETPOS, (WPARAM)(int)(fraction * 1000), 0);
-    if (g_wizard.cancel_requested == 0) SetWindowTextW(g_wizard.status_label, text);
+    if (!is_cancelled(&g_wizard.cancel_requested)) SetWindowTextW(g_wizard.status_label, text);
 }
 
 void on_cancel(HWND cancel_button) {
-    InterlockedExchange((LONG volatile*)&g_wizard.cancel_requested, 1);
+    request_cancel(&g_wizard.cancel_requested);
     if (cancel_button) EnableWindow(cancel_button, FALSE);
     if (g_wizard.status_label) SetWindowTextW(g_wizard.status_label, L"Stopping...");
 }

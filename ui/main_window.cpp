@@ -219,7 +219,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         return 0;
     case WM_CLOSE:
         if (g_wizard.page == PAGE_BUILDING)
-            InterlockedExchange((LONG volatile*)&g_wizard.cancel_requested, 1);
+            request_cancel(&g_wizard.cancel_requested);
         else
             DestroyWindow(g_wizard.main_window);
         return 0;

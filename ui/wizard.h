@@ -11,9 +11,10 @@
 
 #include <windows.h>
 
-#include "core/build.h"
-#include "checks/checks.h"
-#include "disc/cue.h"
+#include "builder/build.h"
+#include "builder/staging.h"
+#include "builder/checks.h"
+#include "formats/disc/cue.h"
 
 typedef int InputSlot;
 enum { SLOT_BIN = 0, SLOT_CUE = 1, SLOT_ROM = 2, SLOT_COUNT = 3 };
@@ -68,7 +69,7 @@ struct WizardState {
     HWND verdict_label[SLOT_COUNT];  // null while that row is not shown
     int pending_checks;
     WizardPage page;
-    int cancel_requested;  // only goes 0 -> 1 while a build runs
+    CancelFlag cancel_requested;  // only goes 0 -> 1 while a build runs
     HWND status_label, progress_bar, build_button;
     HWND controls[UI_MAX_CONTROLS];
     int control_count;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "checks/checks.h"
+#include "builder/checks.h"
 
 static double seconds_since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "disc/iso.h"
+#include "formats/disc/iso.h"
 
 namespace fs = std::filesystem;
 
@@ -43,8 +43,7 @@ int main(int argc, char** argv) {
         clear(ours);
         auto t0 = std::chrono::steady_clock::now();
         char error[1024] = "";
-        if (!extract_disc_files(bin.c_str(), ours.string().c_str(), nullptr, 0, 0, 1, nullptr, error,
-                                sizeof error)) {
+        if (!extract_disc_files(bin.c_str(), ours.string().c_str(), nullptr, error, sizeof error)) {
             fprintf(stderr, "extraction failed: %s\n", error);
             return 1;
         }

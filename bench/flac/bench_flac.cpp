@@ -17,8 +17,8 @@
 #include <string>
 #include <thread>
 
-#include "core/paths.h"
-#include "flac/flac.h"
+#include "base/paths.h"
+#include "formats/flac/flac.h"
 
 static double seconds_since(std::chrono::steady_clock::time_point t0) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
@@ -62,8 +62,7 @@ static int run_kelvorn(const std::string& pcm, uint64_t samples, const std::stri
     char error[512] = "";
     const double cpu0 = cpu_seconds(RUSAGE_SELF);
     auto t0 = std::chrono::steady_clock::now();
-    const int ok = encode_track_flac(source, samples, out.c_str(), nullptr, 0, 0, 1, nullptr, error, sizeof error,
-                                     threads);
+    const int ok = encode_track_flac(source, samples, out.c_str(), nullptr, error, sizeof error, threads);
     t->wall = seconds_since(t0);
     t->cpu = cpu_seconds(RUSAGE_SELF) - cpu0;
     fclose(source);

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "build/build_test_util.h"
-#include "checks/checks.h"
-#include "core/build.h"
+#include "builder/checks.h"
+#include "builder/build.h"
 #include "icon/icon_test_support.h"
 #include "support/test_support.h"
 
@@ -64,7 +64,7 @@ TEST(BossRallyBuild, FullSizeDiscEndToEnd) {
     request.rom_path = "";
     request.dest_dir = dest.c_str();
     bt::Recorder recorder;
-    int cancel = 0;
+    CancelFlag cancel(0);
     char error[1024] = "#";
     ASSERT_EQ(run_build(&request, bt::record, (uint64_t)(uintptr_t)&recorder, &cancel, error, sizeof error), 1)
         << error;

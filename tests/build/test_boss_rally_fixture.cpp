@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "checks/checks.h"
+#include "builder/checks.h"
 #include "support/test_support.h"
 
 TEST(BossRallyFixture, RetailChecksTakeTheLayoutButNotTheImage) {

@@ -11,9 +11,10 @@
 #include <vector>
 
 #include "build/build_test_util.h"
-#include "core/build.h"
+#include "builder/build.h"
+#include "builder/embedded.h"
 #include "disc/disc_test_util.h"
-#include "icon/pe_resources.h"
+#include "formats/icon/pe_resources.h"
 #include "support/test_support.h"
 
 namespace {
@@ -159,7 +160,7 @@ struct DiscBuild : ::testing::Test {
         for (const Track& t : tracks) p.push_back({t.number, t.audio, t.frames});
         return p;
     }
-    int build(bt::Recorder* recorder = nullptr, int* cancel = nullptr) {
+    int build(bt::Recorder* recorder = nullptr, const CancelFlag* cancel = nullptr) {
         BuildRequest r = {};
         r.game = GAME_BOSS_RALLY;
         r.bin_path = bin.c_str();
@@ -373,11 +374,11 @@ TEST_F(DiscBuild, FailuresLeaveNoStagingAndTheEarlierBuildAlone) {
         std::vector<std::string> before = kt::snapshot(folder());
         make_disc(c.files, two_audio_tracks());
 
-        int cancel = 0;
+        CancelFlag cancel(0);
         bt::Recorder recorder;
         recorder.act_at = c.at;
         recorder.act_fraction = c.when;
-        if (c.act == CANCEL) recorder.action = [&cancel] { cancel = 1; };
+        if (c.act == CANCEL) recorder.action = [&cancel] { request_cancel(&cancel); };
         if (c.act == BLOCK_MUSIC) recorder.action = [this] { kt::write_file(staging() + SEP + "music", "x"); };
         EXPECT_EQ(build(&recorder, &cancel), 0);
         EXPECT_EQ(error, c.message);

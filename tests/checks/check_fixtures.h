@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "checks/checks.h"
+#include "builder/checks.h"
 #include "support/test_support.h"
 
 namespace kc {

@@ -2,7 +2,7 @@
 // format of md5sum), or "unreadable  <path>"; exit code 1 when any failed.
 #include <stdio.h>
 
-#include "checks/checks.h"
+#include "builder/checks.h"
 
 int main(int argc, char** argv) {
     int result = 0;

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "checks/reference.h"
+#include "builder/reference.h"
 
 int main() {
     const int count = 8;

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "check_fixtures.h"
-#include "checks/md5.h"
-#include "checks/reference.h"
+#include "base/md5.h"
+#include "builder/reference.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -47,7 +47,7 @@ struct Reports {
     std::vector<double> fractions;
     int null_status = 1;
     uint64_t user = 0;
-    int* cancel_after_first = nullptr;
+    CancelFlag* cancel_after_first = nullptr;
 };
 
 void record(uint64_t user, double fraction, const char* status) {
@@ -137,7 +137,7 @@ TEST(Md5File, Failures) {
     EXPECT_EQ(md5_file((dir / "folder").c_str(), hex, nullptr, 0, nullptr), 0);
     EXPECT_STREQ(hex, "untouched");
 
-    int cancel = 1;
+    CancelFlag cancel(1);
     Reports r;
     EXPECT_EQ(md5_file(three_mib.c_str(), hex, record, (uint64_t)(uintptr_t)&r, &cancel), 0);
     EXPECT_TRUE(r.fractions.empty());
@@ -177,7 +177,7 @@ TEST(DiscImageCheck, Cases) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         FileCheck check = kc::dirty_check();
-        int cancel = c.cancel;
+        CancelFlag cancel(c.cancel);
         EXPECT_EQ(check_disc_image(c.path.c_str(), &check, nullptr, 0, &cancel), 0);
         EXPECT_EQ(check.ok, 0);
         EXPECT_EQ(std::string(check.md5_hex), c.md5);

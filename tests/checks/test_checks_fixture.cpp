@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "check_fixtures.h"
-#include "checks/reference.h"
+#include "builder/cartridge_build.h"
+#include "builder/reference.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "core/paths.h"
-#include "disc/cue.h"
+#include "base/paths.h"
+#include "formats/disc/cue.h"
 #include "support/test_support.h"
 
 namespace {

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "cli_process.h"
-#include "core/paths.h"
-#include "disc/cue.h"
+#include "base/paths.h"
+#include "formats/disc/cue.h"
 #include "support/test_support.h"
 
 namespace {

@@ -11,7 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "core/build.h"
+#include "builder/build.h"
+#include "builder/embedded.h"
+#include "builder/staging.h"
+#include "formats/cartridge/rom.h"
 #include "core/fs_conditions.h"
 #include "support/test_support.h"
 
@@ -137,7 +140,7 @@ TEST_F(CartridgeBuild, EveryByteOrderGivesTheSameGameData) {
         // bytes as stored, before reordering.
         uint64_t size = 0;
         char digest[33];
-        RomOrder order = -1;
+        RomOrder order = (RomOrder)-1;
         unsigned char* image = load_cartridge_rom(rom.c_str(), &size, digest, &order);
         ASSERT_NE(image, nullptr);
         EXPECT_EQ(size, ROM_SIZE);
@@ -462,7 +465,7 @@ TEST(CartridgeRom, LoaderReordersWholeUnitsOnly) {
         kt::write_file(p, c.in);
         uint64_t size = 0;
         char digest[33] = {};
-        RomOrder order = -1;
+        RomOrder order = (RomOrder)-1;
         unsigned char* image = load_cartridge_rom(p.c_str(), &size, digest, &order);
         ASSERT_NE(image, nullptr) << c.name;
         EXPECT_EQ(std::vector<unsigned char>(image, image + size), c.out) << c.name;
@@ -476,18 +479,18 @@ TEST(CartridgeRom, LoaderReordersWholeUnitsOnly) {
     kt::write_file(p, "");
     uint64_t size = 5;
     char digest[33] = "untouched";
-    RomOrder order = 7;
+    RomOrder order = (RomOrder)7;
     EXPECT_EQ(load_cartridge_rom(p.c_str(), &size, digest, &order), nullptr);
     EXPECT_EQ(load_cartridge_rom((dir / "missing").c_str(), &size, digest, &order), nullptr);
     EXPECT_EQ(size, 5u);
     EXPECT_STREQ(digest, "untouched");
-    EXPECT_EQ(order, 7);
+    EXPECT_EQ((int)order, 7);
 }
 
 TEST(BuildNames, DisplayNamesAndProbe) {
     EXPECT_STREQ(game_display_name(GAME_BOSS_RALLY), "Boss Rally");
     EXPECT_STREQ(game_display_name(GAME_TOP_GEAR_RALLY), "Top Gear Rally");
-    EXPECT_STREQ(game_display_name(7), "Top Gear Rally");
+    EXPECT_STREQ(game_display_name((GameKind)7), "Top Gear Rally");
 
     kt::TempDir dir("probe");
     BuildRequest r = {};

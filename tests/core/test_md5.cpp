@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "checks/md5.h"
+#include "base/md5.h"
 #include "support/test_support.h"
 
 // RFC 1321's test suite, appendix A.5.

@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "core/build.h"
+#include "builder/build.h"
+#include "builder/embedded.h"
 #include "support/test_support.h"
 
 namespace {

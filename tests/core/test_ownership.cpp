@@ -24,8 +24,9 @@
 #include <unistd.h>
 #endif
 
-#include "checks/checks.h"
-#include "core/build.h"
+#include "builder/checks.h"
+#include "builder/build.h"
+#include "builder/staging.h"
 #include "core/fs_conditions.h"
 #include "support/test_support.h"
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/fs_conditions.h"
-#include "core/paths.h"
+#include "base/paths.h"
 #include "support/test_support.h"
 
 namespace {

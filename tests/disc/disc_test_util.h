@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "disc/iso.h"
+#include "formats/disc/iso.h"
 #include "disc/volume_builder.h"
 #include "support/test_support.h"
 
@@ -18,27 +18,26 @@ struct Extraction {
     std::string error;
     std::vector<double> fractions;
     std::vector<std::string> statuses;
-    int* cancel_after_first = nullptr;   // set to 1 by the first progress call
+    CancelFlag* cancel_after_first = nullptr;   // set by the first progress call
 };
 
 inline void record_progress(uint64_t user, double fraction, const char* status) {
     Extraction* e = (Extraction*)(uintptr_t)user;
     e->fractions.push_back(fraction);
     e->statuses.push_back(status ? status : "<null>");
-    if (e->cancel_after_first) *e->cancel_after_first = 1;
+    if (e->cancel_after_first) request_cancel(e->cancel_after_first);
 }
 
 // track_end: the data track's end as a cue sheet gives it, 0 for none.
-inline Extraction extract(const std::string& bin, const std::string& target, int* cancel = nullptr,
+inline Extraction extract(const std::string& bin, const std::string& target, const CancelFlag* cancel = nullptr,
                           double low = 0, double high = 0.1, uint64_t track_end = 0) {
     Extraction e;
     char error[1024] = "";
+    const Progress progress = progress_step(record_progress, (uint64_t)(uintptr_t)&e, low, high, cancel);
     if (track_end)
-        e.ok = extract_disc_track_files(bin.c_str(), track_end, target.c_str(), record_progress,
-                                        (uint64_t)(uintptr_t)&e, low, high, cancel, error, sizeof error);
+        e.ok = extract_disc_track_files(bin.c_str(), track_end, target.c_str(), &progress, error, sizeof error);
     else
-        e.ok = extract_disc_files(bin.c_str(), target.c_str(), record_progress, (uint64_t)(uintptr_t)&e, low,
-                                  high, cancel, error, sizeof error);
+        e.ok = extract_disc_files(bin.c_str(), target.c_str(), &progress, error, sizeof error);
     e.error = error;
     return e;
 }

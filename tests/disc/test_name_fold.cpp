@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "disc/name_fold.h"
+#include "formats/disc/name_fold.h"
 
 #ifdef _WIN32
 #include <windows.h>

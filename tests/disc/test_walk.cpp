@@ -423,17 +423,13 @@ TEST(DiscCopy, ChunksProgressAndCancel) {
         volume.joliet = 0;
         ASSERT_NE(volume.file, nullptr);
         Extraction sink;
-        int cancel = c.cancel;
+        CancelFlag cancel(c.cancel);
         if (c.cancel_after_first) sink.cancel_after_first = &cancel;
         char error[256] = "";
         DiscExtraction x = {};
         x.volume = &volume;
         x.byte_total = c.byte_total;
-        x.progress = record_progress;
-        x.progress_user = (uint64_t)(uintptr_t)&sink;
-        x.low = 0;
-        x.high = 0.1;
-        x.cancel = &cancel;
+        x.progress = progress_step(record_progress, (uint64_t)(uintptr_t)&sink, 0, 0.1, &cancel);
         x.error = error;
         x.error_capacity = sizeof error;
         x.copying = 1;
@@ -463,12 +459,12 @@ TEST(DiscCopy, CancelDuringExtraction) {
     std::string bin = dir / "image.bin";
     write_file(bin, primary_image(dir_node("", {file_node("BIG.BIN;1", text_of(400000, 2)),
                                                 file_node("NEXT.BIN;1", "never")})));
-    int cancel = 0;
+    CancelFlag cancel(0);
     Extraction e;
     e.cancel_after_first = &cancel;
     char error[256] = "";
-    int ok = extract_disc_files(bin.c_str(), (dir / "out").c_str(), record_progress, (uint64_t)(uintptr_t)&e, 0,
-                                0.1, &cancel, error, sizeof error);
+    const Progress progress = progress_step(record_progress, (uint64_t)(uintptr_t)&e, 0, 0.1, &cancel);
+    int ok = extract_disc_files(bin.c_str(), (dir / "out").c_str(), &progress, error, sizeof error);
     EXPECT_EQ(ok, 0);
     EXPECT_STREQ(error, "cancelled");
     EXPECT_EQ(e.fractions.size(), 1u);

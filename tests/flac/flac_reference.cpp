@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "checks/md5.h"
+#include "base/md5.h"
 
 namespace ref {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "flac/subframe.h"
+#include "formats/flac/subframe.h"
 
 namespace ref {
 

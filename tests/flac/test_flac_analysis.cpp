@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "flac/crc.h"
+#include "formats/flac/crc.h"
 #include "flac/flac_reference.h"
 #include "flac/music_fixture.h"
-#include "flac/subframe.h"
+#include "formats/flac/subframe.h"
 #include "support/test_support.h"
 
 namespace {

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "checks/md5.h"
-#include "core/paths.h"
-#include "flac/flac.h"
+#include "base/md5.h"
+#include "base/paths.h"
+#include "formats/flac/flac.h"
 #include "flac/flac_reference.h"
 #include "flac/music_fixture.h"
 #include "support/test_support.h"
@@ -76,7 +76,7 @@ struct ProgressLog {
     std::vector<double> fractions;
     int non_null_status = 0;
     int cancel_at_call = 0;  // set *cancel on this call (1-based), 0 never
-    int* cancel = nullptr;
+    CancelFlag* cancel = nullptr;
 };
 
 void log_progress(uint64_t user, double fraction, const char* status) {
@@ -89,7 +89,7 @@ void log_progress(uint64_t user, double fraction, const char* status) {
 // Encodes pcm (sample_count stereo samples are requested, which may exceed
 // what pcm holds) into dir/out.flac.
 Encoded encode(const kt::TempDir& dir, const Pcm& pcm, uint64_t sample_count, ProgressLog* log = nullptr,
-               double low = 0, double high = 1, int* cancel = nullptr) {
+               double low = 0, double high = 1, const CancelFlag* cancel = nullptr) {
     const std::string in = dir / "in.raw", out = dir / "out.flac";
     kt::write_file(in, pcm);
     Encoded e;
@@ -99,8 +99,7 @@ Encoded encode(const kt::TempDir& dir, const Pcm& pcm, uint64_t sample_count, Pr
         return e;
     }
     char error[256] = "";
-    e.result = encode_track_flac(source, sample_count, out.c_str(), log ? log_progress : nullptr,
-                                 (uint64_t)(uintptr_t)log, low, high, cancel, error, sizeof error);
+    e.result = encode_track_flac(source, sample_count, out.c_str(), kt::Step(log ? log_progress : nullptr, (uint64_t)(uintptr_t)log, low, high, cancel), error, sizeof error);
     fclose(source);
     e.error = error;
     e.file = kt::read_file(out);
@@ -310,15 +309,14 @@ TEST(FlacEncode, FailuresLeaveNoFiles) {
         const std::string folder = c.missing_folder ? dir / "missing" : dir.path;
         const std::string out = kt::join(folder, "track02.flac");
         if (!c.missing_folder) kt::write_file(out, std::string("earlier"));
-        int cancel = c.cancel;
+        CancelFlag cancel(c.cancel);
         ProgressLog log;
         log.cancel = &cancel;
         log.cancel_at_call = c.cancel_at_progress;
         FILE* source = open_utf8(in.c_str(), "rb");
         ASSERT_TRUE(source);
         char error[256] = "";
-        int result = encode_track_flac(source, count, out.c_str(), log_progress, (uint64_t)(uintptr_t)&log, 0, 1,
-                                       &cancel, error, sizeof error);
+        int result = encode_track_flac(source, count, out.c_str(), kt::Step(log_progress, (uint64_t)(uintptr_t)&log, 0, 1, &cancel), error, sizeof error);
         fclose(source);
         EXPECT_EQ(result, 0) << c.name;
         std::string want = c.message;
@@ -335,8 +333,7 @@ TEST(FlacEncode, FailuresLeaveNoFiles) {
         }
         // The same failure without an error buffer.
         source = open_utf8(in.c_str(), "rb");
-        EXPECT_EQ(encode_track_flac(source, count, out.c_str(), nullptr, 0, 0, 1, c.cancel_at_progress ? nullptr : &cancel,
-                                    nullptr, 0),
+        EXPECT_EQ(encode_track_flac(source, count, out.c_str(), kt::Step(nullptr, 0, 0, 1, c.cancel_at_progress ? nullptr : &cancel), nullptr, 0),
                   c.cancel_at_progress ? 1 : 0)
             << c.name;
         fclose(source);
@@ -356,7 +353,7 @@ TEST(FlacEncode, FinalPaths) {
     FILE* source = open_utf8(in.c_str(), "rb");
     ASSERT_TRUE(source);
     char error[256] = "";
-    ASSERT_EQ(encode_track_flac(source, 5000, out.c_str(), nullptr, 0, 0, 1, nullptr, error, sizeof error), 1) << error;
+    ASSERT_EQ(encode_track_flac(source, 5000, out.c_str(), kt::Step(nullptr, 0, 0, 1, nullptr), error, sizeof error), 1) << error;
     fclose(source);
     ref::Stream s;
     EXPECT_EQ(ref::read_stream(kt::read_file(out), &s), "");
@@ -378,7 +375,7 @@ TEST(FlacEncode, FinalPaths) {
     source = open_utf8(in.c_str(), "rb");
     ASSERT_TRUE(source);
     std::vector<char> message(4096);
-    EXPECT_EQ(encode_track_flac(source, 5000, long_path.c_str(), nullptr, 0, 0, 1, nullptr, message.data(), message.size()), 0);
+    EXPECT_EQ(encode_track_flac(source, 5000, long_path.c_str(), kt::Step(nullptr, 0, 0, 1, nullptr), message.data(), message.size()), 0);
     fclose(source);
     EXPECT_EQ(std::string(message.data()), "cannot write " + long_path);
 #ifndef _WIN32
@@ -397,7 +394,7 @@ TEST(FlacEncode, ReadsOnlyTheTrack) {
     ASSERT_TRUE(source);
     ASSERT_TRUE(seek_to(source, 400));
     char error[256] = "";
-    ASSERT_EQ(encode_track_flac(source, 5000, out.c_str(), nullptr, 0, 0, 1, nullptr, error, sizeof error), 1) << error;
+    ASSERT_EQ(encode_track_flac(source, 5000, out.c_str(), kt::Step(nullptr, 0, 0, 1, nullptr), error, sizeof error), 1) << error;
     EXPECT_EQ(ftell(source), 400 + 5000 * 4);
     fclose(source);
     ref::Stream s;

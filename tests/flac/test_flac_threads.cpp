@@ -24,8 +24,8 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes(void);
 #define KT_HEAP_IN_USE() mallinfo2().uordblks
 #endif
 
-#include "core/paths.h"
-#include "flac/flac.h"
+#include "base/paths.h"
+#include "formats/flac/flac.h"
 #include "flac/flac_reference.h"
 #include "flac/music_fixture.h"
 #include "support/test_support.h"
@@ -66,7 +66,7 @@ struct Log {
     std::vector<long long> positions;  // of the source at each call
     int non_null_status = 0;
     int cancel_at_call = 0;  // set the flag, from another thread, on this call
-    int* cancel = nullptr;
+    CancelFlag* cancel = nullptr;
     FILE* source = nullptr;
 #ifdef KT_HEAP_IN_USE
     size_t heap_peak = 0;
@@ -83,8 +83,8 @@ void on_progress(uint64_t user, double fraction, const char* status) {
     if (heap > log->heap_peak) log->heap_peak = heap;
 #endif
     if (log->cancel_at_call && (int)log->fractions.size() == log->cancel_at_call) {
-        int* flag = log->cancel;
-        std::thread([flag] { __atomic_store_n(flag, 1, __ATOMIC_RELAXED); }).join();
+        CancelFlag* flag = log->cancel;
+        std::thread([flag] { request_cancel(flag); }).join();
     }
 }
 
@@ -98,7 +98,7 @@ struct Encoded {
 // Encodes sample_count samples of the file in into out with threads; the
 // log is prepared by the caller (cancel, ...).
 Encoded encode_file(const std::string& in, uint64_t sample_count, const std::string& out, int threads, Log log = Log(),
-                int* cancel = nullptr) {
+                CancelFlag* cancel = nullptr) {
     Encoded run;
     run.log = log;
     FILE* source = open_utf8(in.c_str(), "rb");
@@ -108,8 +108,7 @@ Encoded encode_file(const std::string& in, uint64_t sample_count, const std::str
     }
     run.log.source = source;
     char error[512] = "";
-    run.result = encode_track_flac(source, sample_count, out.c_str(), on_progress, (uint64_t)(uintptr_t)&run.log, 0.1,
-                                   0.98, cancel, error, sizeof error, threads);
+    run.result = encode_track_flac(source, sample_count, out.c_str(), kt::Step(on_progress, (uint64_t)(uintptr_t)&run.log, 0.1, 0.98, cancel), error, sizeof error, threads);
     fclose(source);
     run.log.source = nullptr;
     run.error = error;
@@ -216,7 +215,7 @@ TEST(FlacThreads, FailuresEndAsOnOneThread) {
         for (int threads : THREAD_COUNTS) {
             SCOPED_TRACE("threads " + std::to_string(threads));
             kt::write_file(out, std::string("earlier"));
-            int cancel = c.cancel_at_start;
+            CancelFlag cancel(c.cancel_at_start);
             Log log;
             log.cancel = &cancel;
             log.cancel_at_call = c.cancel_at_call;

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "icon/pe_resources.h"
+#include "formats/icon/pe_resources.h"
 #include "support/test_support.h"
 
 namespace {

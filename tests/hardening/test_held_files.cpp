@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/build.h"
+#include "builder/build.h"
 #include "core/fs_conditions.h"
 #include "support/test_support.h"
 

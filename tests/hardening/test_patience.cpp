@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "core/build.h"
+#include "builder/build.h"
 #include "support/test_support.h"
 
 namespace {

@@ -1,7 +1,8 @@
 #include "icon/icon_test_support.h"
 
-#include "core/build.h"
-#include "icon/icon.h"
+#include "builder/build.h"
+#include "builder/embedded.h"
+#include "formats/icon/icon.h"
 #include "support/test_support.h"
 
 namespace it {

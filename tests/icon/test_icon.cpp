@@ -7,9 +7,9 @@
 
 #include <set>
 
-#include "icon/icon.h"
+#include "formats/icon/icon.h"
 #include "icon/icon_test_support.h"
-#include "icon/pe_resources.h"
+#include "formats/icon/pe_resources.h"
 #include "support/test_support.h"
 
 #ifdef _WIN32

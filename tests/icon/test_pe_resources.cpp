@@ -5,9 +5,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "icon/icon.h"
+#include "formats/icon/icon.h"
 #include "icon/icon_test_support.h"
-#include "icon/pe_resources.h"
+#include "formats/icon/pe_resources.h"
 #include "support/test_support.h"
 
 using it::Ico;

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "checks/md5.h"
+#include "base/md5.h"
 
 #ifdef _WIN32
 #include <windows.h>

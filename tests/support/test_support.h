@@ -5,6 +5,8 @@
 
 #include <stdint.h>
 
+#include "base/progress.h"
+
 #include <string>
 #include <vector>
 
@@ -56,6 +58,16 @@ std::wstring quote_argument(const std::wstring& arg);
 
 // Deterministic pseudo-random bytes.
 std::vector<unsigned char> random_bytes(size_t n, uint32_t seed);
+
+// One Progress record for the full expression it appears in, passed where a
+// step takes const Progress*:
+//   encode_track_flac(source, n, path, kt::Step(record, user, 0, 1, &cancel), error, size)
+struct Step {
+    Progress progress;
+    Step(ProgressFn fn, uint64_t user, double low, double high, const CancelFlag* cancel)
+        : progress(progress_step(fn, user, low, high, cancel)) {}
+    operator const Progress*() const { return &progress; }
+};
 
 }  // namespace kt
 

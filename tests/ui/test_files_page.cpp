@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "core/build.h"
+#include "builder/build.h"
 #include "support/test_support.h"
 #include "ui/ui_driver.h"
 #include "ui/ui_fixtures.h"

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Prints the upper-case table of disc/name_fold.cpp: the Unicode simple
+"""Prints the upper-case table of formats/disc/name_fold.cpp: the Unicode simple
 uppercase mappings of the Basic Multilingual Plane, as runs of
 {first, last, delta, step} (step 2: every other unit from first).
 

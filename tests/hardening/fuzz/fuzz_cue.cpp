@@ -2,7 +2,7 @@
 // the promises the disc build relies on after a successful parse.
 #include <stdint.h>
 
-#include "disc/cue.h"
+#include "formats/disc/cue.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "checks/md5.h"
-#include "core/paths.h"
-#include "flac/flac.h"
+#include "base/md5.h"
+#include "base/paths.h"
+#include "formats/flac/flac.h"
 #include "flac/flac_reference.h"
 #include "fuzz_support.h"
 
@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     remove_tree(path.c_str());
     char error[512];
     error[0] = 0;
-    int ok = encode_track_flac(source, asked, path.c_str(), nullptr, 0, 0.0, 1.0, nullptr, error, sizeof error);
+    int ok = encode_track_flac(source, asked, path.c_str(), nullptr, error, sizeof error);
     fclose(source);
     std::string part = path + ".part";
     FUZZ_CHECK(!path_exists(part.c_str()));

@@ -7,10 +7,10 @@
 
 #include <vector>
 
-#include "core/paths.h"
+#include "base/paths.h"
 #include "fuzz_support.h"
-#include "icon/icon.h"
-#include "icon/pe_resources.h"
+#include "formats/icon/icon.h"
+#include "formats/icon/pe_resources.h"
 
 static std::vector<unsigned char> game_exe;
 

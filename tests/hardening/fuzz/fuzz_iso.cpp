@@ -9,8 +9,8 @@
 
 #include <vector>
 
-#include "core/paths.h"
-#include "disc/iso.h"
+#include "base/paths.h"
+#include "formats/disc/iso.h"
 #include "fuzz_support.h"
 
 static const unsigned char SYNC[12] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(make_dirs(root.c_str()));
     char error[512];
     error[0] = 0;
-    int ok = extract_disc_files(bin.c_str(), target.c_str(), nullptr, 0, 0.0, 1.0, nullptr, error, sizeof error);
+    int ok = extract_disc_files(bin.c_str(), target.c_str(), nullptr, error, sizeof error);
     if (!ok) FUZZ_CHECK(error[0] != 0);
     // Nothing beside the target folder: no name escaped it.
     int beside = count_entries(root.c_str());

@@ -5,7 +5,7 @@
 #include <stdlib.h>
 
 #include "fuzz_support.h"
-#include "icon/pe_resources.h"
+#include "formats/icon/pe_resources.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     long before = pe_count_resources(data, size);

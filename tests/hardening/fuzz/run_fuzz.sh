@@ -20,34 +20,26 @@ HERE=$SRC/tests/hardening/fuzz
 OUT=$WORK/$TARGET
 mkdir -p "$OUT/corpus" "$OUT/seeds" "$OUT/tmp"
 
-PATHS="core/paths_common.cpp core/paths_posix.cpp"
 case $TARGET in
-    cue)  LIB="disc/cue.cpp $PATHS"; MAXLEN=4096 ;;
-    iso)  LIB="disc/iso.cpp disc/name_fold.cpp $PATHS"; MAXLEN=65536 ;;
-    pe)   LIB="icon/pe_resources.cpp"; MAXLEN=262144 ;;
-    ico)  LIB="icon/icon.cpp icon/pe_resources.cpp $PATHS"; MAXLEN=16384 ;;
-    flac) LIB="flac/flac.cpp flac/subframe.cpp flac/crc.cpp checks/md5.cpp tests/flac/flac_reference.cpp $PATHS"
-          MAXLEN=40000 ;;
+    cue)  MAXLEN=4096 ;;
+    iso)  MAXLEN=65536 ;;
+    pe)   MAXLEN=262144 ;;
+    ico)  MAXLEN=16384 ;;
+    flac) MAXLEN=40000 ;;
     *) echo "run_fuzz.sh: unknown target $TARGET" >&2; exit 2 ;;
 esac
 
-# Rebuild when any source is newer than the binary.
-BIN=$OUT/fuzz_$TARGET
-stale=0
-[ -x "$BIN" ] || stale=1
-for f in $LIB tests/hardening/fuzz/fuzz_$TARGET.cpp tests/hardening/fuzz/fuzz_support.h; do
-    [ "$SRC/$f" -nt "$BIN" ] && stale=1
-done
-for h in "$SRC"/core/*.h "$SRC"/disc/*.h "$SRC"/icon/*.h "$SRC"/flac/*.h "$SRC"/checks/*.h; do
-    [ "$h" -nt "$BIN" ] && stale=1
-done
-if [ $stale = 1 ]; then
-    sources=""
-    for f in $LIB; do sources="$sources $SRC/$f"; done
-    clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-        -fno-omit-frame-pointer -pthread -I"$SRC" -I"$SRC/tests" -I"$HERE" -I"$WORK/../generated" \
-        -o "$BIN" "$HERE/fuzz_$TARGET.cpp" $sources
+# The target and the layer libraries it links come from the project's own
+# CMake files, configured for clang with only the base and format layers
+# (KELVORN_FUZZ); a tree per target, so that targets can build side by side.
+# The build tool rebuilds what changed.
+BUILD=$OUT/build
+if [ ! -f "$BUILD/CMakeCache.txt" ]; then
+    cmake -S "$SRC" -B "$BUILD" -DKELVORN_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+        > "$OUT/configure.log" 2>&1 || { cat "$OUT/configure.log" >&2; exit 1; }
 fi
+cmake --build "$BUILD" --target fuzz_$TARGET > "$OUT/build.log" 2>&1 || { tail -40 "$OUT/build.log" >&2; exit 1; }
+BIN=$BUILD/tests/hardening/fuzz/fuzz_$TARGET
 
 # Seeds: the committed ones, plus some made here from the project's tools.
 cp -f "$HERE/seeds/$TARGET"/* "$OUT/seeds/" 2>/dev/null || true

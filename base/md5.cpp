@@ -1,0 +1,196 @@
+// MD5 after RFC 1321. Little-endian words; the 64 steps are unrolled by
+// macro with the RFC's per-round shift amounts and sine-derived constants.
+#include "base/md5.h"
+
+#include <string.h>
+
+#include <memory>
+#include <new>
+
+#include "base/bytes.h"
+#include "base/scoped_file.h"
+
+static inline uint32_t rotl(uint32_t x, int s) { return (x << s) | (x >> (32 - s)); }
+
+#define MD5_F(x, y, z) ((z) ^ ((x) & ((y) ^ (z))))
+#define MD5_G(x, y, z) ((y) ^ ((z) & ((x) ^ (y))))
+#define MD5_H(x, y, z) ((x) ^ (y) ^ (z))
+#define MD5_I(x, y, z) ((y) ^ ((x) | ~(z)))
+#define MD5_STEP(f, a, b, c, d, x, t, s) \
+    (a) += f((b), (c), (d)) + (x) + (uint32_t)(t); \
+    (a) = rotl((a), (s)) + (b)
+
+static void md5_blocks(uint32_t state[4], const unsigned char* data, size_t blocks) {
+    uint32_t a0 = state[0], b0 = state[1], c0 = state[2], d0 = state[3];
+    for (; blocks; --blocks, data += 64) {
+        uint32_t x[16];
+        for (int i = 0; i < 16; ++i) x[i] = get_le32(data + 4 * i);
+        uint32_t a = a0, b = b0, c = c0, d = d0;
+
+        MD5_STEP(MD5_F, a, b, c, d, x[0], 0xd76aa478, 7);
+        MD5_STEP(MD5_F, d, a, b, c, x[1], 0xe8c7b756, 12);
+        MD5_STEP(MD5_F, c, d, a, b, x[2], 0x242070db, 17);
+        MD5_STEP(MD5_F, b, c, d, a, x[3], 0xc1bdceee, 22);
+        MD5_STEP(MD5_F, a, b, c, d, x[4], 0xf57c0faf, 7);
+        MD5_STEP(MD5_F, d, a, b, c, x[5], 0x4787c62a, 12);
+        MD5_STEP(MD5_F, c, d, a, b, x[6], 0xa8304613, 17);
+        MD5_STEP(MD5_F, b, c, d, a, x[7], 0xfd469501, 22);
+        MD5_STEP(MD5_F, a, b, c, d, x[8], 0x698098d8, 7);
+        MD5_STEP(MD5_F, d, a, b, c, x[9], 0x8b44f7af, 12);
+        MD5_STEP(MD5_F, c, d, a, b, x[10], 0xffff5bb1, 17);
+        MD5_STEP(MD5_F, b, c, d, a, x[11], 0x895cd7be, 22);
+        MD5_STEP(MD5_F, a, b, c, d, x[12], 0x6b901122, 7);
+        MD5_STEP(MD5_F, d, a, b, c, x[13], 0xfd987193, 12);
+        MD5_STEP(MD5_F, c, d, a, b, x[14], 0xa679438e, 17);
+        MD5_STEP(MD5_F, b, c, d, a, x[15], 0x49b40821, 22);
+
+        MD5_STEP(MD5_G, a, b, c, d, x[1], 0xf61e2562, 5);
+        MD5_STEP(MD5_G, d, a, b, c, x[6], 0xc040b340, 9);
+        MD5_STEP(MD5_G, c, d, a, b, x[11], 0x265e5a51, 14);
+        MD5_STEP(MD5_G, b, c, d, a, x[0], 0xe9b6c7aa, 20);
+        MD5_STEP(MD5_G, a, b, c, d, x[5], 0xd62f105d, 5);
+        MD5_STEP(MD5_G, d, a, b, c, x[10], 0x02441453, 9);
+        MD5_STEP(MD5_G, c, d, a, b, x[15], 0xd8a1e681, 14);
+        MD5_STEP(MD5_G, b, c, d, a, x[4], 0xe7d3fbc8, 20);
+        MD5_STEP(MD5_G, a, b, c, d, x[9], 0x21e1cde6, 5);
+        MD5_STEP(MD5_G, d, a, b, c, x[14], 0xc33707d6, 9);
+        MD5_STEP(MD5_G, c, d, a, b, x[3], 0xf4d50d87, 14);
+        MD5_STEP(MD5_G, b, c, d, a, x[8], 0x455a14ed, 20);
+        MD5_STEP(MD5_G, a, b, c, d, x[13], 0xa9e3e905, 5);
+        MD5_STEP(MD5_G, d, a, b, c, x[2], 0xfcefa3f8, 9);
+        MD5_STEP(MD5_G, c, d, a, b, x[7], 0x676f02d9, 14);
+        MD5_STEP(MD5_G, b, c, d, a, x[12], 0x8d2a4c8a, 20);
+
+        MD5_STEP(MD5_H, a, b, c, d, x[5], 0xfffa3942, 4);
+        MD5_STEP(MD5_H, d, a, b, c, x[8], 0x8771f681, 11);
+        MD5_STEP(MD5_H, c, d, a, b, x[11], 0x6d9d6122, 16);
+        MD5_STEP(MD5_H, b, c, d, a, x[14], 0xfde5380c, 23);
+        MD5_STEP(MD5_H, a, b, c, d, x[1], 0xa4beea44, 4);
+        MD5_STEP(MD5_H, d, a, b, c, x[4], 0x4bdecfa9, 11);
+        MD5_STEP(MD5_H, c, d, a, b, x[7], 0xf6bb4b60, 16);
+        MD5_STEP(MD5_H, b, c, d, a, x[10], 0xbebfbc70, 23);
+        MD5_STEP(MD5_H, a, b, c, d, x[13], 0x289b7ec6, 4);
+        MD5_STEP(MD5_H, d, a, b, c, x[0], 0xeaa127fa, 11);
+        MD5_STEP(MD5_H, c, d, a, b, x[3], 0xd4ef3085, 16);
+        MD5_STEP(MD5_H, b, c, d, a, x[6], 0x04881d05, 23);
+        MD5_STEP(MD5_H, a, b, c, d, x[9], 0xd9d4d039, 4);
+        MD5_STEP(MD5_H, d, a, b, c, x[12], 0xe6db99e5, 11);
+        MD5_STEP(MD5_H, c, d, a, b, x[15], 0x1fa27cf8, 16);
+        MD5_STEP(MD5_H, b, c, d, a, x[2], 0xc4ac5665, 23);
+
+        MD5_STEP(MD5_I, a, b, c, d, x[0], 0xf4292244, 6);
+        MD5_STEP(MD5_I, d, a, b, c, x[7], 0x432aff97, 10);
+        MD5_STEP(MD5_I, c, d, a, b, x[14], 0xab9423a7, 15);
+        MD5_STEP(MD5_I, b, c, d, a, x[5], 0xfc93a039, 21);
+        MD5_STEP(MD5_I, a, b, c, d, x[12], 0x655b59c3, 6);
+        MD5_STEP(MD5_I, d, a, b, c, x[3], 0x8f0ccc92, 10);
+        MD5_STEP(MD5_I, c, d, a, b, x[10], 0xffeff47d, 15);
+        MD5_STEP(MD5_I, b, c, d, a, x[1], 0x85845dd1, 21);
+        MD5_STEP(MD5_I, a, b, c, d, x[8], 0x6fa87e4f, 6);
+        MD5_STEP(MD5_I, d, a, b, c, x[15], 0xfe2ce6e0, 10);
+        MD5_STEP(MD5_I, c, d, a, b, x[6], 0xa3014314, 15);
+        MD5_STEP(MD5_I, b, c, d, a, x[13], 0x4e0811a1, 21);
+        MD5_STEP(MD5_I, a, b, c, d, x[4], 0xf7537e82, 6);
+        MD5_STEP(MD5_I, d, a, b, c, x[11], 0xbd3af235, 10);
+        MD5_STEP(MD5_I, c, d, a, b, x[2], 0x2ad7d2bb, 15);
+        MD5_STEP(MD5_I, b, c, d, a, x[9], 0xeb86d391, 21);
+
+        a0 += a;
+        b0 += b;
+        c0 += c;
+        d0 += d;
+    }
+    state[0] = a0;
+    state[1] = b0;
+    state[2] = c0;
+    state[3] = d0;
+}
+
+void md5_init(Md5Context* context) {
+    context->state[0] = 0x67452301;
+    context->state[1] = 0xefcdab89;
+    context->state[2] = 0x98badcfe;
+    context->state[3] = 0x10325476;
+    context->length = 0;
+    context->block_used = 0;
+}
+
+void md5_update(Md5Context* context, const void* bytes, size_t length) {
+    const unsigned char* p = (const unsigned char*)bytes;
+    context->length += length;
+    if (context->block_used) {
+        size_t take = 64 - context->block_used;
+        if (take > length) take = length;
+        memcpy(context->block + context->block_used, p, take);
+        context->block_used += take;
+        p += take;
+        length -= take;
+        if (context->block_used < 64) return;
+        md5_blocks(context->state, context->block, 1);
+        context->block_used = 0;
+    }
+    size_t whole = length / 64;
+    if (whole) {
+        md5_blocks(context->state, p, whole);
+        p += whole * 64;
+        length -= whole * 64;
+    }
+    if (length) {
+        memcpy(context->block, p, length);
+        context->block_used = length;
+    }
+}
+
+void md5_final(Md5Context* context, unsigned char digest[16]) {
+    uint64_t bit_length = context->length * 8;
+    // Pad: one 0x80 byte, zeros to 56 mod 64, then the bit length LE.
+    unsigned char pad[72] = {0x80};
+    size_t pad_length = (context->block_used < 56) ? 56 - context->block_used : 120 - context->block_used;
+    for (int i = 0; i < 8; ++i) pad[pad_length + i] = (unsigned char)(bit_length >> (8 * i));
+    uint64_t saved = context->length;
+    md5_update(context, pad, pad_length + 8);
+    context->length = saved;
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j) digest[4 * i + j] = (unsigned char)(context->state[i] >> (8 * j));
+}
+
+void md5_to_hex(const unsigned char digest[16], char hex[33]) {
+    static const char digits[] = "0123456789abcdef";
+    for (int i = 0; i < 16; ++i) {
+        hex[2 * i] = digits[digest[i] >> 4];
+        hex[2 * i + 1] = digits[digest[i] & 15];
+    }
+    hex[32] = 0;
+}
+
+int md5_file(const char* path, char* md5_hex, ProgressFn progress, uint64_t progress_user,
+             const CancelFlag* cancel, FileStamp* stamp_out) {
+    ScopedFile file(open_utf8(path, "rb"));
+    FileStamp stamp;
+    if (!file || !stream_stamp(file.get(), &stamp)) return 0;
+    const uint64_t size = stamp.size;
+    std::unique_ptr<unsigned char[]> chunk(new (std::nothrow) unsigned char[MD5_FILE_CHUNK]);
+    if (!chunk) return 0;
+    Md5Context md5;
+    md5_init(&md5);
+    uint64_t total = 0;
+    for (;;) {
+        size_t got = fread(chunk.get(), 1, MD5_FILE_CHUNK, file.get());
+        if (got == 0) break;
+        if (is_cancelled(cancel)) return 0;
+        md5_update(&md5, chunk.get(), got);
+        total += got;
+        if (progress) {
+            double fraction = size == 0 ? 1.0 : (double)total / (double)size;
+            // A file that grew since its size was taken never reports past 1.
+            progress(progress_user, fraction > 1.0 ? 1.0 : fraction, nullptr);
+        }
+    }
+    // A read error must not pass for the digest of a shorter file.
+    if (ferror(file.get())) return 0;
+    unsigned char digest[16];
+    md5_final(&md5, digest);
+    md5_to_hex(digest, md5_hex);
+    if (stamp_out) *stamp_out = stamp;
+    return 1;
+}

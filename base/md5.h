@@ -1,0 +1,45 @@
+// MD5 (RFC 1321).
+//  md5_init      prepares a context.
+//  md5_update    absorbs bytes[0..length); any length, 0 included.
+//  md5_final     writes the 16-byte digest; the context is spent afterwards.
+//  md5_to_hex    writes 32 lowercase hex digits, high nibble first, and a
+//                terminating zero into a 33-byte buffer.
+//
+// md5_file(path, md5_hex, progress, progress_user, cancel, stamp_out)
+//   Streams the UTF-8 path through MD5 in 1 MiB chunks taken from the heap
+//   (never the whole file, never the stack) and writes 32 lowercase hex
+//   digits and a terminator into md5_hex (33 bytes). progress (may be null)
+//   is called after every chunk with the fraction read so far (1.0 for an
+//   empty file) and a null status. cancel (may be null) is tested before
+//   every chunk is absorbed. Returns 1 when the whole file was digested; 0
+//   when it cannot be opened or read, is not a regular file, the chunk
+//   cannot be allocated, or the cancel flag was set. On 0, md5_hex is not
+//   written. stamp_out (may be null) receives the stamp of the file that was
+//   digested, taken on the open stream.
+#ifndef KELVORN_BASE_MD5_H
+#define KELVORN_BASE_MD5_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "base/paths.h"
+#include "base/progress.h"
+
+enum { MD5_HEX_CAPACITY = 33, MD5_FILE_CHUNK = 1048576 };
+
+struct Md5Context {
+    uint32_t state[4];
+    uint64_t length;        // bytes absorbed so far
+    unsigned char block[64];
+    size_t block_used;
+};
+
+void md5_init(Md5Context* context);
+void md5_update(Md5Context* context, const void* bytes, size_t length);
+void md5_final(Md5Context* context, unsigned char digest[16]);
+void md5_to_hex(const unsigned char digest[16], char hex[33]);
+
+int md5_file(const char* path, char* md5_hex, ProgressFn progress, uint64_t progress_user,
+             const CancelFlag* cancel, FileStamp* stamp_out = nullptr);
+
+#endif

@@ -1,0 +1,3 @@
+// The wizard using the command line.
+#include "cli/cli.h"
+#include "session/session.h"
