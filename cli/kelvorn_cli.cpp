@@ -9,21 +9,21 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "builder/build.h"
 #include "builder/checks.h"
+#include "builder/staging.h"
 #include "cli/cli.h"
 #include "cli/cli_hold.h"
 #include "cli/cli_platform.h"
-#include "builder/build.h"
-#include "builder/staging.h"
-#include "formats/disc/cue.h"
 #include "formats/flac/flac.h"
+#include "session/session.h"
 
 enum { EXIT_BUILT = 0, EXIT_FAILED = 1, EXIT_USAGE = 2, EXIT_REJECTED = 3, EXIT_DESTINATION = 4,
        EXIT_CANCELLED = 130 };
 
-// Room for a path given on the command line. A longer value is refused, not
-// cut: a cut path would name some other file.
-enum { ARG_CAPACITY = 1024 };
+// Room for a path given on the command line: the longest the session's path
+// policy lets the command line take. A longer value is refused, not cut.
+enum { ARG_CAPACITY = CLI_PATH_BYTES + 1 };
 
 struct CliOptions {
     GameKind game;
@@ -125,40 +125,14 @@ static int parse_options(int argc, char** argv, CliOptions* options) {
         if (i + 1 >= argc) return usage_error("missing value for ", token);
         const char* value = argv[++i];
         if (!value[0]) return usage_error("empty value for ", token);
-        if (strlen(value) >= ARG_CAPACITY) return usage_error("value too long for ", token);
+        if (!path_fits(FRONT_CLI, value)) {
+            char refusal[128];
+            format_path_too_long(FRONT_CLI, refusal, sizeof refusal, token);
+            return usage_error(refusal, nullptr);
+        }
         memcpy(target, value, strlen(value) + 1);
     }
     return 0;
-}
-
-// 1 when the path's text from its last '.' is ".cue", ignoring case.
-static int has_cue_extension(const char* path) {
-    const char* dot = strrchr(path, '.');
-    if (!dot || strlen(dot) != 4) return 0;
-    const char* want = ".cue";
-    for (int i = 0; i < 4; ++i) {
-        char c = dot[i];
-        if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
-        if (c != want[i]) return 0;
-    }
-    return 1;
-}
-
-// The cue sheet beside a disc image, as the files page seeks it: the path
-// cut at its last '.' (wherever it is, a folder name included), plus ".cue",
-// when something exists under that name; "" otherwise.
-static void partner_cue(const char* bin, char* out, size_t capacity) {
-    const char* dot = strrchr(bin, '.');
-    int keep = dot ? (int)(dot - bin) : (int)strlen(bin);
-    int written = snprintf(out, capacity, "%.*s.cue", keep, bin);
-    if (written < 0 || (size_t)written >= capacity || !path_exists(out)) out[0] = 0;
-}
-
-static const char* file_name_of(const char* path) {
-    const char* name = path;
-    for (const char* p = path; *p; ++p)
-        if (*p == '\\' || *p == '/') name = p + 1;
-    return name;
 }
 
 // --- progress display ---
@@ -253,33 +227,27 @@ static void end_view(int erase) {
 
 // --- checks ---
 
-enum InputKind { INPUT_BIN, INPUT_CUE, INPUT_ROM };
-
-// Prints a verdict as the files page words it: the file name; "Your file's
-// MD5", the digest and the mark; the note when there is one.
+// Prints a verdict as the files page words it.
 static void print_verdict(const char* path, const FileCheck* check) {
-    say("%s\nYour file's MD5  %s  %s\n", file_name_of(path), check->md5_hex,
-        check->ok ? "\xE2\x9C\x93 matches" : "\xE2\x9C\x97 does not match");
-    if (check->note[0]) say("%s\n", check->note);
+    char text[PATH_CAPACITY + 512];
+    format_verdict(FRONT_CLI, text, sizeof text, path, check);
+    say("%s", text);
 }
 
 // Runs the check of one input and prints its verdict; 1 when accepted.
 // Only the disc image is big enough to show a bar while it is read. The
 // check's stamp of the file goes to *stamp, for the build to compare.
-static int check_input(InputKind kind, const char* path, FileStamp* stamp) {
+static int check_input(GameInput input, const char* path, FileStamp* stamp) {
     FileCheck check;
-    switch (kind) {
-    case INPUT_BIN: {
+    if (input == INPUT_DISC_IMAGE) {
         char status[300];
-        snprintf(status, sizeof status, "Checking %s", file_name_of(path));
+        snprintf(status, sizeof status, "Checking %s", verdict_file_name(FRONT_CLI, path));
         begin_view(status);
-        check_disc_image(path, &check, view.terminal ? on_progress : nullptr, 0, &interrupted);
+        check_game_input(input, path, &check, view.terminal ? on_progress : nullptr, 0, &interrupted);
         // A stopped check leaves its line (and the "^C" after it) standing.
         end_view(!is_cancelled(&interrupted));
-        break;
-    }
-    case INPUT_CUE: check_cue_sheet(path, &check, &interrupted); break;
-    case INPUT_ROM: check_cartridge_rom(path, &check, nullptr, 0, &interrupted); break;
+    } else {
+        check_game_input(input, path, &check, nullptr, 0, &interrupted);
     }
     if (is_cancelled(&interrupted)) return 0;
     print_verdict(path, &check);
@@ -299,7 +267,13 @@ int cli_main(int argc, char** argv) {
         say("%s", usage_text);
         return EXIT_BUILT;
     }
-    if (!options.dest[0]) cli_default_destination(options.dest, sizeof options.dest);
+    if (!options.dest[0]) {
+        // A default too long to take whole is no default: cut, it would
+        // name another folder.
+        char fallback[PATH_CAPACITY];
+        cli_default_destination(fallback, sizeof fallback);
+        if (path_fits(FRONT_CLI, fallback)) memcpy(options.dest, fallback, strlen(fallback) + 1);
+    }
     if (!options.dest[0]) return usage_error("no default destination here: give --dest", nullptr);
 
     // The inputs, paired as the files page pairs them: a disc image finds
@@ -310,19 +284,23 @@ int cli_main(int argc, char** argv) {
             return usage_error("Boss Rally needs --bin or --cue",
                                options.rom[0] ? " (--game tgr selects Top Gear Rally)" : nullptr);
         }
-        if (options.bin[0] && !options.cue[0] && has_cue_extension(options.bin)) {
-            memcpy(options.cue, options.bin, sizeof options.cue);
-            options.bin[0] = 0;
-        }
-        if (options.bin[0] && !options.cue[0]) {
-            partner_cue(options.bin, options.cue, sizeof options.cue);
-            if (!options.cue[0]) return usage_error("no cue sheet beside the disc image: give --cue", nullptr);
-        }
-        if (options.cue[0] && !options.bin[0]) {
-            if (!find_bin_for_cue(options.cue, options.bin, sizeof options.bin)) {
+        // A partner too long to take whole counts as none: cut, it would
+        // name another file.
+        if (!options.cue[0] || !options.bin[0]) {
+            int as_sheet = !options.bin[0];
+            char* named = as_sheet ? options.cue : options.bin;
+            static DiscPairing pairing;
+            pair_disc_file(FRONT_CLI, named, as_sheet, &pairing);
+            if (pairing.is_sheet && !as_sheet) {
+                memcpy(options.cue, options.bin, sizeof options.cue);
                 options.bin[0] = 0;
-                return usage_error("the cue sheet names no disc image that exists: give --bin", nullptr);
             }
+            if (pairing.partner != PARTNER_FOUND)
+                return pairing.is_sheet
+                           ? usage_error("the cue sheet names no disc image that exists: give --bin", nullptr)
+                           : usage_error("no cue sheet beside the disc image: give --cue", nullptr);
+            char* partner = pairing.is_sheet ? options.bin : options.cue;
+            memcpy(partner, pairing.partner_path, strlen(pairing.partner_path) + 1);
         }
     } else if (!options.rom[0]) {
         return usage_error("Top Gear Rally needs --rom", nullptr);
@@ -346,10 +324,10 @@ int cli_main(int argc, char** argv) {
     int accepted = 1;
     static FileStamp bin_stamp, cue_stamp, rom_stamp;
     if (options.game == GAME_BOSS_RALLY) {
-        accepted &= check_input(INPUT_BIN, options.bin, &bin_stamp);
-        if (!is_cancelled(&interrupted)) accepted &= check_input(INPUT_CUE, options.cue, &cue_stamp);
+        accepted &= check_input(INPUT_DISC_IMAGE, options.bin, &bin_stamp);
+        if (!is_cancelled(&interrupted)) accepted &= check_input(INPUT_CUE_SHEET, options.cue, &cue_stamp);
     } else {
-        accepted &= check_input(INPUT_ROM, options.rom, &rom_stamp);
+        accepted &= check_input(INPUT_CARTRIDGE_ROM, options.rom, &rom_stamp);
     }
     if (is_cancelled(&interrupted)) {
         say_error("kelvorn-cli: cancelled; nothing was written\n");
@@ -374,27 +352,11 @@ int cli_main(int argc, char** argv) {
     char folder[PATH_CAPACITY];
     build_folder_path(&request, folder, sizeof folder);
     static DestinationProbe probe;
-    switch (probe_build_destination(&request, &probe)) {
-    case DEST_INPUT_INSIDE: {
-        char message[2 * PATH_CAPACITY + 128];
-        format_input_inside(message, sizeof message, probe.input, probe.folder);
-        say_error("kelvorn-cli: %s\n", message);
+    probe_build_destination(&request, &probe);
+    static char words[DESTINATION_TEXT_CAPACITY];
+    if (word_destination(FRONT_CLI, &probe, options.replace, words, sizeof words) != DEST_GO) {
+        say_error("%s\n", words);
         return EXIT_DESTINATION;
-    }
-    case DEST_FOREIGN:
-        say_error("%s already exists and was not made by Kelvorn, so it will not be replaced. Move it away "
-                  "or choose another folder.\n",
-                  probe.folder);
-        return EXIT_DESTINATION;
-    case DEST_EARLIER_BUILD:
-        if (!options.replace) {
-            say_error("An earlier build is at %s.\nRun again with --replace to replace it. Your saved games are "
-                      "kept; they live in your AppData folder, not in the game's.\n",
-                      probe.folder);
-            return EXIT_DESTINATION;
-        }
-        break;
-    default: break;
     }
 
     begin_view("Starting");

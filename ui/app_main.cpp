@@ -28,20 +28,30 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR command_line, 
     InitCommonControlsEx(&controls);
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
+    // A default too long to keep whole stays empty, as when there is no
+    // Documents folder: a cut one would name another folder.
     wchar_t* documents = nullptr;
     if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Documents, 0, nullptr, &documents))) {
-        _snwprintf(g_wizard.dest_path, UI_PATH_UNITS, L"%ls\\Games", documents);
-        g_wizard.dest_path[UI_PATH_UNITS - 1] = 0;
+        wchar_t games[PATH_CAPACITY];
+        _snwprintf(games, PATH_CAPACITY, L"%ls\\Games", documents);
+        games[PATH_CAPACITY - 1] = 0;
+        copy_path(g_wizard.dest_path, games);
         CoTaskMemFree(documents);
     }
 
     // Without a window there is nothing to show or to end the message loop.
     if (!create_main_window(instance)) return 0;
 
-    int build = read_command_line();
+    // A refused value stops --build too: the build would not be the one
+    // asked for.
+    wchar_t refusal[UI_MESSAGE_UNITS];
+    int build = read_command_line(refusal, UI_MESSAGE_UNITS);
     show_game_page();
     ShowWindow(g_wizard.main_window, show);
-    if (build) start_build();
+    if (refusal[0])
+        MessageBoxW(g_wizard.main_window, refusal, L"Kelvorn", MB_ICONWARNING);
+    else if (build)
+        start_build();
 
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {

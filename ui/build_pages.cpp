@@ -60,31 +60,16 @@ void start_build(void) {
     fill_request(&request, dest, bin, cue, rom);
 
     static DestinationProbe probe;
-    int state = probe_build_destination(&request, &probe);
-    if (state != DEST_FREE) {
-        wchar_t folder_w[UI_BUILD_FOLDER];
-        to_utf16(probe.folder, folder_w, UI_BUILD_FOLDER);
-        wchar_t text[4096];
-        if (state == DEST_INPUT_INSIDE) {
-            char message[2 * PATH_CAPACITY + 128];
-            format_input_inside(message, sizeof message, probe.input, probe.folder);
-            wchar_t message_w[4096];
-            to_utf16(message, message_w, 4096);
-            MessageBoxW(g_wizard.main_window, message_w, L"Kelvorn", MB_ICONWARNING);
-            return;
-        }
-        if (state == DEST_FOREIGN) {
-            format_w(text, 4096,
-                     L"%ls already exists and was not made by Kelvorn, so it will not be replaced. Move it "
-                     L"away or choose another folder.",
-                     folder_w);
+    probe_build_destination(&request, &probe);
+    static char words[DESTINATION_TEXT_CAPACITY];
+    DestinationAction action = word_destination(FRONT_WIZARD, &probe, 0, words, sizeof words);
+    if (action != DEST_GO) {
+        wchar_t text[UI_MESSAGE_UNITS];
+        to_utf16(words, text, UI_MESSAGE_UNITS);
+        if (action == DEST_REFUSED) {
             MessageBoxW(g_wizard.main_window, text, L"Kelvorn", MB_ICONWARNING);
             return;
         }
-        format_w(text, 4096,
-                 L"An earlier build is at %ls.\r\n\r\nReplace it? Your saved games are kept; they live in "
-                 L"your AppData folder, not in the game's.",
-                 folder_w);
         if (MessageBoxW(g_wizard.main_window, text, L"Kelvorn", MB_YESNO | MB_ICONQUESTION) != IDYES) return;
     }
 

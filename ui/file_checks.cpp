@@ -7,12 +7,6 @@
 
 #include "ui/wizard.h"
 
-// The file name: the text after the last backslash, or the whole path.
-static const wchar_t* file_name_of(const wchar_t* path) {
-    const wchar_t* slash = wcsrchr(path, L'\\');
-    return slash ? slash + 1 : path;
-}
-
 // Repaints every verdict label: their colours depend on whether any check is
 // pending, not only on their own slot.
 static void redraw_verdicts(void) {
@@ -30,27 +24,22 @@ DWORD WINAPI check_thread(void* parameter) {
     FileCheckJob* job = (FileCheckJob*)parameter;
     char path[UI_PATH_UTF8];
     to_utf8(job->path, path, sizeof path);
-    if (job->slot == SLOT_CUE)
-        check_cue_sheet(path, &job->check);
-    else if (job->slot == SLOT_BIN)
-        check_disc_image(path, &job->check, nullptr, 0, nullptr);
-    else
-        check_cartridge_rom(path, &job->check, nullptr, 0);
+    check_game_input((GameInput)job->slot, path, &job->check, nullptr, 0, nullptr);
     if (!post_result(WM_APP_CHECK_DONE, (LPARAM)job)) free(job);
     return 0;
 }
 
 // Shows the verdict of a current result for job's slot.
 static void show_verdict(const FileCheckJob* job) {
-    int slot = job->slot;
+    InputSlot slot = job->slot;
     g_wizard.verdict_good[slot] = job->check.ok;
     g_wizard.verdict_stamp[slot] = job->check.stamp;
-    wchar_t note[256];
-    to_utf16(job->check.note, note, 256);
+    char path[UI_PATH_UTF8];
+    to_utf8(job->path, path, sizeof path);
+    char verdict[UI_PATH_UTF8 + 512];
+    format_verdict(FRONT_WIZARD, verdict, sizeof verdict, path, &job->check);
     wchar_t text[1024];
-    _snwprintf(text, 1024, L"%ls\r\nYour file's MD5  %hs  %ls%ls%ls", file_name_of(job->path), job->check.md5_hex,
-               job->check.ok ? L"\x2713 matches" : L"\x2717 does not match", note[0] ? L"\r\n" : L"", note);
-    text[1023] = 0;
+    to_utf16(verdict, text, 1024);
     if (g_wizard.verdict_label[slot]) {
         SetWindowTextW(g_wizard.verdict_label[slot], text);
         InvalidateRect(g_wizard.verdict_label[slot], nullptr, TRUE);
@@ -65,7 +54,15 @@ static void finish_check(const FileCheckJob* job) {
     update_build_button();
 }
 
-void start_file_check(InputSlot slot, const wchar_t* path) {
+void start_file_check(InputSlot slot, const wchar_t* chosen) {
+    // Every caller hands a path the wizard keeps whole; one that is not is
+    // refused here too rather than checked cut. (chosen may be the slot's
+    // own input_path.)
+    wchar_t path[UI_PATH_UNITS];
+    if (!copy_path(path, chosen)) {
+        refuse_long_path(chosen);
+        return;
+    }
     FileCheckJob* job = (FileCheckJob*)calloc(1, sizeof(FileCheckJob));
     if (job) {
         job->slot = slot;
@@ -75,9 +72,12 @@ void start_file_check(InputSlot slot, const wchar_t* path) {
     g_wizard.verdict_good[slot] = 0;
     memset(&g_wizard.verdict_stamp[slot], 0, sizeof g_wizard.verdict_stamp[slot]);
     if (g_wizard.verdict_label[slot]) {
+        char utf8[UI_PATH_UTF8];
+        to_utf8(g_wizard.input_path[slot], utf8, sizeof utf8);
+        char checking[UI_PATH_UTF8 + 32];
+        snprintf(checking, sizeof checking, "%s: checking...", verdict_file_name(FRONT_WIZARD, utf8));
         wchar_t text[292];
-        _snwprintf(text, 292, L"%ls: checking...", file_name_of(g_wizard.input_path[slot]));
-        text[291] = 0;
+        to_utf16(checking, text, 292);
         SetWindowTextW(g_wizard.verdict_label[slot], text);
     }
     set_pending(g_wizard.pending_checks + 1);

@@ -30,8 +30,8 @@ void show_files_page(void) {
                        L"image of the retail Boss Rally CD (the data track and the 12 music tracks). Choosing "
                        L"either file finds the other beside it.",
                        SS_NOPREFIX, 24, 58, 540, 56, 0, g_wizard.font_normal);
-        add_file_row(SLOT_BIN, L"Disc image (.bin)", "31c64f9b1e09788c2dfc384b44af8f6c", 122, IDC_CHOOSE_BIN);
-        add_file_row(SLOT_CUE, L"Cue sheet (.cue)", "a48a4a5860558177c3041afee57e03c9", 228, IDC_CHOOSE_CUE);
+        add_file_row(SLOT_BIN, L"Disc image (.bin)", expected_md5(INPUT_DISC_IMAGE), 122, IDC_CHOOSE_BIN);
+        add_file_row(SLOT_CUE, L"Cue sheet (.cue)", expected_md5(INPUT_CUE_SHEET), 228, IDC_CHOOSE_CUE);
     } else {
         create_control(L"STATIC", L"Your copy of Top Gear Rally", SS_NOPREFIX, 24, 20, 540, 32, 0,
                        g_wizard.font_title);
@@ -39,52 +39,39 @@ void show_files_page(void) {
                        L"The game's data is copyrighted, so the builder cannot include it. Provide a ROM of "
                        L"the Top Gear Rally (USA) cartridge, in .z64, .v64 or .n64 byte order.",
                        SS_NOPREFIX, 24, 58, 540, 56, 0, g_wizard.font_normal);
-        add_file_row(SLOT_ROM, L"Cartridge ROM", "6f7030284b6bc84a49e07da864526b52", 122, IDC_CHOOSE_ROM);
+        add_file_row(SLOT_ROM, L"Cartridge ROM", expected_md5(INPUT_CARTRIDGE_ROM), 122, IDC_CHOOSE_ROM);
     }
     create_control(L"BUTTON", L"Back", WS_TABSTOP, 352, 352, 100, 28, IDC_BACK, g_wizard.font_normal);
     g_wizard.build_button = create_control(L"BUTTON", L"Build", WS_TABSTOP | BS_DEFPUSHBUTTON, 464, 352, 100,
                                            28, IDC_BUILD, g_wizard.font_normal);
-    for (int slot = SLOT_BIN; slot <= SLOT_ROM; ++slot)
+    for (InputSlot slot : {SLOT_BIN, SLOT_CUE, SLOT_ROM})
         if (g_wizard.input_path[slot][0] && g_wizard.verdict_label[slot])
             start_file_check(slot, g_wizard.input_path[slot]);
     update_build_button();
     focus_page();
 }
 
-static int ends_with_cue(const wchar_t* path) {
-    const wchar_t* dot = wcsrchr(path, L'.');
-    return dot && _wcsicmp(dot, L".cue") == 0;
-}
-
 void accept_disc_file(int cue_button, const wchar_t* path) {
-    if (ends_with_cue(path)) {
-        start_file_check(SLOT_CUE, path);
-        char cue[UI_PATH_UTF8];
-        char bin[UI_PATH_UTF8];
-        to_utf8(path, cue, sizeof cue);
-        if (find_bin_for_cue(cue, bin, sizeof bin)) {
-            wchar_t bin_w[UI_PATH_UNITS];
-            to_utf16(bin, bin_w, UI_PATH_UNITS);
-            start_file_check(SLOT_BIN, bin_w);
-        }
-        return;
-    }
-    if (cue_button) {
+    char chosen[UI_PATH_UTF8];
+    to_utf8(path, chosen, sizeof chosen);
+    // A file chosen as the cue sheet is one, whatever its name; only a name
+    // ending in ".cue" is worth a search for its image.
+    if (cue_button && !has_cue_extension(chosen)) {
         start_file_check(SLOT_CUE, path);
         return;
     }
-    start_file_check(SLOT_BIN, path);
-    // The partner: the same name with ".cue" in place of what follows the
-    // last '.' (wherever it is, a folder name included).
-    wchar_t candidate[UI_PATH_UNITS];
-    size_t n = 0;
-    while (n < 255 && path[n]) ++n;
-    memcpy(candidate, path, n * sizeof(wchar_t));
-    candidate[n] = 0;
-    wchar_t* dot = wcsrchr(candidate, L'.');
-    if (dot) *dot = 0;
-    wcscat(candidate, L".cue");
-    if (GetFileAttributesW(candidate) != INVALID_FILE_ATTRIBUTES) start_file_check(SLOT_CUE, candidate);
+    DiscPairing pairing;
+    pair_disc_file(FRONT_WIZARD, chosen, cue_button, &pairing);
+    start_file_check(pairing.is_sheet ? SLOT_CUE : SLOT_BIN, path);
+    if (pairing.partner == PARTNER_NONE) return;
+    // Bytes of UTF-8 never make more UTF-16 units: the partner converts whole.
+    wchar_t whole[PATH_CAPACITY];
+    wchar_t partner[UI_PATH_UNITS];
+    to_utf16(pairing.partner_path, whole, PATH_CAPACITY);
+    if (pairing.partner == PARTNER_FOUND && copy_path(partner, whole))
+        start_file_check(pairing.is_sheet ? SLOT_BIN : SLOT_CUE, partner);
+    else
+        refuse_long_path(whole);
 }
 
 void on_choose_file(int id) {

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shobjidl.h>
 
+#include "ui/scoped_com.h"
 #include "ui/wizard.h"
 
 void show_game_page(void) {
@@ -32,9 +33,9 @@ void show_game_page(void) {
 
 int choose_path(int folder_mode, wchar_t* destination, const wchar_t* filter_name,
                 const wchar_t* filter_pattern) {
-    IFileOpenDialog* dialog = nullptr;
+    ScopedComPtr<IFileOpenDialog> dialog;
     if (FAILED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_IFileOpenDialog,
-                                (void**)&dialog)))
+                                (void**)dialog.receive())))
         return 0;
     if (folder_mode) {
         FILEOPENDIALOGOPTIONS options = 0;
@@ -44,24 +45,13 @@ int choose_path(int folder_mode, wchar_t* destination, const wchar_t* filter_nam
         COMDLG_FILTERSPEC filters[2] = {{filter_name, filter_pattern}, {L"All files", L"*.*"}};
         dialog->SetFileTypes(2, filters);
     }
-    if (FAILED(dialog->Show(g_wizard.main_window))) {
-        dialog->Release();
-        return 0;
-    }
-    IShellItem* item = nullptr;
-    if (FAILED(dialog->GetResult(&item))) {
-        dialog->Release();
-        return 0;
-    }
-    int result = 0;
+    if (FAILED(dialog->Show(g_wizard.main_window))) return 0;
+    ScopedComPtr<IShellItem> item;
+    if (FAILED(dialog->GetResult(item.receive()))) return 0;
     wchar_t* name = nullptr;
-    if (SUCCEEDED(item->GetDisplayName(SIGDN_FILESYSPATH, &name))) {
-        copy_path(destination, name);
-        destination[UI_PATH_UNITS - 1] = 0;
-        CoTaskMemFree(name);
-        result = 1;
-    }
-    item->Release();
-    dialog->Release();
+    if (FAILED(item->GetDisplayName(SIGDN_FILESYSPATH, &name))) return 0;
+    int result = copy_path(destination, name);
+    if (!result) refuse_long_path(name);
+    CoTaskMemFree(name);
     return result;
 }

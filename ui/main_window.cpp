@@ -26,14 +26,32 @@ int post_result(UINT message, LPARAM lparam) {
     return 1;
 }
 
-void copy_path(wchar_t* destination, const wchar_t* source) {
-    size_t n = 0;
-    if (source)
-        while (n < UI_PATH_UNITS - 1 && source[n]) ++n;
-    // A cut must not leave half of a surrogate pair behind.
-    if (n == UI_PATH_UNITS - 1 && source[n] && n > 0 && IS_HIGH_SURROGATE(source[n - 1])) --n;
-    if (n) memcpy(destination, source, n * sizeof(wchar_t));
-    destination[n] = 0;
+int copy_path(wchar_t* destination, const wchar_t* source) {
+    if (!source) source = L"";
+    size_t n = wcslen(source);
+    // Counted by the session's policy; a text too long for the buffer is
+    // too long for the policy as well, so the conversion's cut decides
+    // nothing.
+    char utf8[PATH_CAPACITY];
+    to_utf8(source, utf8, sizeof utf8);
+    if (n >= UI_PATH_UNITS || !path_fits(FRONT_WIZARD, utf8)) return 0;
+    memcpy(destination, source, (n + 1) * sizeof(wchar_t));
+    return 1;
+}
+
+// The wizard's refusal of a path too long to use, into out (units).
+static void format_long_path(const wchar_t* path, wchar_t* out, int units) {
+    char utf8[PATH_CAPACITY];
+    to_utf8(path, utf8, sizeof utf8);
+    char message[PATH_CAPACITY + 256];
+    format_path_too_long(FRONT_WIZARD, message, sizeof message, utf8);
+    to_utf16(message, out, units);
+}
+
+void refuse_long_path(const wchar_t* path) {
+    wchar_t text[UI_MESSAGE_UNITS];
+    format_long_path(path, text, UI_MESSAGE_UNITS);
+    MessageBoxW(g_wizard.main_window, text, L"Kelvorn", MB_ICONWARNING);
 }
 
 void to_utf8(const wchar_t* text, char* out, int capacity) {
@@ -136,7 +154,8 @@ static void make_fonts(UINT dpi) {
     g_wizard.font_mono = CreateFontIndirectW(&font);
 }
 
-int read_command_line(void) {
+int read_command_line(wchar_t* refusal, int units) {
+    if (units > 0) refusal[0] = 0;
     int build = 0;
     int count = 0;
     wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
@@ -144,24 +163,35 @@ int read_command_line(void) {
     for (int i = 1; i < count;) {
         const wchar_t* token = args[i];
         const wchar_t* value = i + 1 < count ? args[i + 1] : L"";
+        wchar_t* target = nullptr;
+        int slot = -1;
         if (wcscmp(token, L"--build") == 0) {
             build = 1;
             i += 1;
-        } else if (wcscmp(token, L"--game") == 0) {
+            continue;
+        }
+        if (wcscmp(token, L"--game") == 0) {
             g_wizard.game = wcscmp(value, L"tgr") == 0 ? GAME_TOP_GEAR_RALLY : GAME_BOSS_RALLY;
             i += 2;
-        } else if (wcscmp(token, L"--dest") == 0) {
-            copy_path(g_wizard.dest_path, value);
-            i += 2;
+            continue;
+        }
+        if (wcscmp(token, L"--dest") == 0) {
+            target = g_wizard.dest_path;
         } else if (wcscmp(token, L"--bin") == 0 || wcscmp(token, L"--cue") == 0 ||
                    wcscmp(token, L"--rom") == 0) {
-            int slot = token[2] == L'b' ? SLOT_BIN : token[2] == L'c' ? SLOT_CUE : SLOT_ROM;
-            copy_path(g_wizard.input_path[slot], value);
-            g_wizard.verdict_good[slot] = 1;
-            i += 2;
+            slot = token[2] == L'b' ? SLOT_BIN : token[2] == L'c' ? SLOT_CUE : SLOT_ROM;
+            target = g_wizard.input_path[slot];
         } else {
             i += 1;
+            continue;
         }
+        i += 2;
+        if (!copy_path(target, value)) {
+            // The first refusal is the one shown.
+            if (units > 0 && !refusal[0]) format_long_path(value, refusal, units);
+            continue;
+        }
+        if (slot >= 0) g_wizard.verdict_good[slot] = 1;
     }
     LocalFree(args);
     return build;

@@ -12,15 +12,20 @@
 #include <windows.h>
 
 #include "builder/build.h"
-#include "builder/staging.h"
 #include "builder/checks.h"
-#include "formats/disc/cue.h"
+#include "builder/staging.h"
+#include "session/session.h"
 
-typedef int InputSlot;
-enum { SLOT_BIN = 0, SLOT_CUE = 1, SLOT_ROM = 2, SLOT_COUNT = 3 };
+// The rows of the files page, one per input, in the order of their checks.
+enum InputSlot : int {
+    SLOT_BIN = INPUT_DISC_IMAGE,
+    SLOT_CUE = INPUT_CUE_SHEET,
+    SLOT_ROM = INPUT_CARTRIDGE_ROM,
+    SLOT_COUNT = INPUT_COUNT,
+};
 
-typedef int WizardPage;
-enum { PAGE_GAME = 1, PAGE_FILES = 2, PAGE_BUILDING = 3, PAGE_RESULT = 4 };
+// 0 until the first page is shown.
+enum WizardPage : int { PAGE_NONE = 0, PAGE_GAME = 1, PAGE_FILES = 2, PAGE_BUILDING = 3, PAGE_RESULT = 4 };
 
 // Posted to the main window with wParam 0.
 enum {
@@ -53,6 +58,7 @@ enum {
     UI_STATUS_UNITS = 256,
     UI_BUILD_ERROR = 1024,
     UI_BUILD_FOLDER = 2048,
+    UI_MESSAGE_UNITS = 4096,  // a message box's text
 };
 
 // Layout unit: the client area is 588 x 400 at 96 DPI.
@@ -92,7 +98,7 @@ struct WizardState {
 // check thread while it runs, handed back with WM_APP_CHECK_DONE and freed by
 // the window thread.
 struct FileCheckJob {
-    int slot;
+    InputSlot slot;
     wchar_t path[UI_PATH_UNITS];
     FileCheck check;
 };
@@ -104,8 +110,11 @@ extern WizardState g_wizard;
 // window (hidden), gives it its 588 x 400 client area at the window's DPI
 // and makes the four fonts. 0 when the window cannot be made.
 int create_main_window(HINSTANCE instance);
-// Applies the command line to g_wizard; 1 when --build was given.
-int read_command_line(void);
+// Applies the command line to g_wizard; 1 when --build was given. A path
+// value longer than the wizard keeps is refused, not cut: it is left out,
+// and the refusal goes to refusal (units, "" when none) for the caller to
+// show once the window is up.
+int read_command_line(wchar_t* refusal, int units);
 // x, y, width, height in 96-DPI units; the control is recorded for clear_page
 // (up to 64 per page).
 HWND create_control(const wchar_t* class_name, const wchar_t* text, DWORD style, int x, int y,
@@ -122,8 +131,13 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
 // is never lost. 0 only when the window is gone.
 int post_result(UINT message, LPARAM lparam);
 
-// Copies at most 259 characters of source into a 260-unit path buffer.
-void copy_path(wchar_t* destination, const wchar_t* source);
+// Copies source whole into a 260-unit path buffer and returns 1, or returns
+// 0 and leaves destination as it was when source is longer than the wizard
+// keeps (the session's path policy): a cut path would name another file.
+// A null source copies as "".
+int copy_path(wchar_t* destination, const wchar_t* source);
+// Tells the user that path (UTF-16) is too long to be used, in a warning box.
+void refuse_long_path(const wchar_t* path);
 // UTF-16 -> UTF-8 into out[0..capacity), cut at a whole character and always
 // terminated.
 void to_utf8(const wchar_t* text, char* out, int capacity);
@@ -134,7 +148,8 @@ void to_utf16(const char* text, wchar_t* out, int units);
 void show_game_page(void);
 // Asks for a folder (folder_mode 1) or a file through the common item dialog.
 // destination: 260 units, written only when the result is 1. The filter
-// texts are used in file mode only.
+// texts are used in file mode only. A choice whose path is too long for the
+// wizard is refused with a warning (refuse_long_path) and gives 0.
 int choose_path(int folder_mode, wchar_t* destination, const wchar_t* filter_name,
                 const wchar_t* filter_pattern);
 
@@ -143,6 +158,8 @@ void show_files_page(void);
 HWND add_file_row(InputSlot slot, const wchar_t* label, const char* expected_md5, int y,
                   int choose_id);
 void accept_disc_file(int cue_button, const wchar_t* path);
+// Records a chosen file for slot and starts its check on a thread of its
+// own. A path longer than the wizard keeps is refused (refuse_long_path).
 void start_file_check(InputSlot slot, const wchar_t* path);
 void update_build_button(void);
 // lParam of WM_APP_CHECK_DONE: the finished job, freed here.
