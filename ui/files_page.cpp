@@ -44,7 +44,8 @@ void show_files_page(void) {
     create_control(L"BUTTON", L"Back", WS_TABSTOP, 352, 352, 100, 28, IDC_BACK, g_wizard.font_normal);
     g_wizard.build_button = create_control(L"BUTTON", L"Build", WS_TABSTOP | BS_DEFPUSHBUTTON, 464, 352, 100,
                                            28, IDC_BUILD, g_wizard.font_normal);
-    for (InputSlot slot : {SLOT_BIN, SLOT_CUE, SLOT_ROM})
+    static const InputSlot in_order[] = {SLOT_BIN, SLOT_CUE, SLOT_ROM};
+    for (InputSlot slot : in_order)
         if (g_wizard.input_path[slot][0] && g_wizard.verdict_label[slot])
             start_file_check(slot, g_wizard.input_path[slot]);
     update_build_button();

@@ -103,13 +103,51 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineCase{"dest_takes_build", {L"--dest", L"--build"}, false, L"--build"}),
     [](const ::testing::TestParamInfo<CommandLineCase>& info) { return std::string(info.param.name); });
 
-TEST(CommandLineCut, KeepsTheFirst259Characters) {
+// A value longer than the wizard keeps is refused, never cut (a cut path
+// names another file): a warning names it once the window is up, the
+// field keeps what it had, and --build does not start a build that would
+// not be the one asked for. A value at the limit is taken whole.
+TEST(CommandLineRefusal, TooLongPathsAreRefusedNotCut) {
     KV_REQUIRE_DISPLAY();
-    App app;
-    ASSERT_TRUE(app.start(kelvorn_exe(), {L"--dest", LONG_VALUE}));
-    EXPECT_EQ(dest_label(app), LONG_VALUE.substr(0, 259));
-    app.close_window();
-    EXPECT_EQ(app.wait_exit(10000), 0);
+    const std::wstring at_limit = LONG_VALUE.substr(0, 259), one_over = LONG_VALUE.substr(0, 260);
+    const std::wstring refusal =
+        L" is longer than 259 characters, so it cannot be used. Move it or choose one with a shorter path.";
+    struct Case {
+        const char* name;
+        std::vector<std::wstring> args;
+        const std::wstring* refused;  // null: no warning
+        std::wstring dest;            // the destination label afterwards
+    } cases[] = {
+        {"at the limit", {L"--dest", at_limit}, nullptr, at_limit},
+        {"one over", {L"--dest", one_over}, &one_over, documents_folder() + L"\\Games"},
+        {"an input one over, with --build", {L"--game", L"tgr", L"--dest", L"C:\\games", L"--rom", one_over, L"--build"},
+         &one_over, L"C:\\games"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        App app;
+        ASSERT_TRUE(app.start(kelvorn_exe(), c.args));
+        HWND box = app.wait_message_box(c.refused ? 10000 : 1000);
+        if (c.refused) {
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(App::message_box_text(box), *c.refused + refusal);
+            EXPECT_EQ(GetDlgItem(box, IDNO), nullptr);
+            App::answer(box, IDOK);
+            Sleep(500);
+        } else {
+            EXPECT_EQ(box, nullptr);
+        }
+        EXPECT_EQ(app.title(), L"Build a game");
+        EXPECT_EQ(dest_label(app), c.dest);
+        if (c.args[0] == L"--game") {
+            // The refused ROM was not taken: its row has no file.
+            app.click(103);
+            ASSERT_TRUE(app.wait_title(L"Your copy of Top Gear Rally", 10000));
+            EXPECT_EQ(control_at(app, 5).text, L"No file chosen");
+        }
+        app.close_window();
+        EXPECT_EQ(app.wait_exit(10000), 0);
+    }
 }
 
 TEST(GamePage, FolderDialogChoosesAndCancels) {
