@@ -197,35 +197,33 @@ TEST(Verdict, BothFrontEndsWordItAlike) {
     snprintf(noted.note, sizeof noted.note, "A .v64 dump: in .z64 byte order its MD5 is x.");
     FileCheck unreadable = FileCheck();
     snprintf(unreadable.note, sizeof unreadable.note, "The file could not be read.");
+    const std::string md5 = RETAIL_CARTRIDGE_ROM_MD5, ok = "  \xE2\x9C\x93 matches",
+                      bad = "  \xE2\x9C\x97 does not match";
     struct Case {
         const char* name;
-        FrontEnd front;
         std::string path;
         const FileCheck* check;
-        std::string want;
+        std::string wizard, cli;
     } cases[] = {
-        {"wizard, a match", FRONT_WIZARD, "C:\\roms\\tgr.z64", &matched,
-         "tgr.z64\r\nYour file's MD5  " RETAIL_CARTRIDGE_ROM_MD5 "  \xE2\x9C\x93 matches"},
-        {"wizard, a match with its note", FRONT_WIZARD, "C:\\roms\\tgr.v64", &noted,
-         "tgr.v64\r\nYour file's MD5  " RETAIL_CARTRIDGE_ROM_MD5
-         "  \xE2\x9C\x93 matches\r\nA .v64 dump: in .z64 byte order its MD5 is x."},
-        {"wizard, unreadable: an empty digest", FRONT_WIZARD, "C:\\roms\\gone.z64", &unreadable,
-         "gone.z64\r\nYour file's MD5    \xE2\x9C\x97 does not match\r\nThe file could not be read."},
-        {"wizard names after the last backslash only", FRONT_WIZARD, "C:/roms/tgr.z64", &matched,
-         "C:/roms/tgr.z64\r\nYour file's MD5  " RETAIL_CARTRIDGE_ROM_MD5 "  \xE2\x9C\x93 matches"},
-        {"command line, a match", FRONT_CLI, "/srv/roms/tgr.z64", &matched,
-         "tgr.z64\nYour file's MD5  " RETAIL_CARTRIDGE_ROM_MD5 "  \xE2\x9C\x93 matches\n"},
-        {"command line, with the note", FRONT_CLI, "C:\\roms\\tgr.v64", &noted,
-         "tgr.v64\nYour file's MD5  " RETAIL_CARTRIDGE_ROM_MD5
-         "  \xE2\x9C\x93 matches\nA .v64 dump: in .z64 byte order its MD5 is x.\n"},
-        {"command line, unreadable", FRONT_CLI, "gone.z64", &unreadable,
-         "gone.z64\nYour file's MD5    \xE2\x9C\x97 does not match\nThe file could not be read.\n"},
+        {"a match", "C:\\roms\\tgr.z64", &matched, "tgr.z64\r\nYour file's MD5  " + md5 + ok,
+         "tgr.z64\nYour file's MD5  " + md5 + ok + "\n"},
+        {"a match with its note", "C:\\roms\\tgr.v64", &noted,
+         "tgr.v64\r\nYour file's MD5  " + md5 + ok + "\r\n" + noted.note,
+         "tgr.v64\nYour file's MD5  " + md5 + ok + "\n" + noted.note + "\n"},
+        {"unreadable: an empty digest", "gone.z64", &unreadable,
+         "gone.z64\r\nYour file's MD5  " + bad + "\r\nThe file could not be read.",
+         "gone.z64\nYour file's MD5  " + bad + "\nThe file could not be read.\n"},
+        // The wizard's paths are Windows paths: only a backslash ends a folder.
+        {"forward slashes", "C:/roms/tgr.z64", &matched, "C:/roms/tgr.z64\r\nYour file's MD5  " + md5 + ok,
+         "tgr.z64\nYour file's MD5  " + md5 + ok + "\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         char out[1024];
-        format_verdict(c.front, out, sizeof out, c.path.c_str(), c.check);
-        EXPECT_EQ(std::string(out), c.want);
+        format_verdict(FRONT_WIZARD, out, sizeof out, c.path.c_str(), c.check);
+        EXPECT_EQ(std::string(out), c.wizard);
+        format_verdict(FRONT_CLI, out, sizeof out, c.path.c_str(), c.check);
+        EXPECT_EQ(std::string(out), c.cli);
     }
 }
 
