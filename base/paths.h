@@ -169,4 +169,9 @@ int remove_tree_last(const char* path, const char* last_name);
 int move_patiently(const char* existing_path, const char* new_path);
 int remove_tree_patiently(const char* path, const char* last_name);
 
+// Bytes free for this user on the volume that holds path, or would hold it:
+// the nearest folder of path that exists is asked, since a destination may
+// not exist yet. 1 with *free_out set, 0 when it cannot be told.
+int free_space_of(const char* path, uint64_t* free_out);
+
 #endif

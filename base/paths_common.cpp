@@ -101,3 +101,19 @@ int same_file(const FileStamp* a, const FileStamp* b) {
 int same_file_state(const FileStamp* a, const FileStamp* b) {
     return same_file(a, b) && a->size == b->size && a->modified == b->modified && a->changed == b->changed;
 }
+
+// The platform's free-space query for an existing folder.
+int folder_free_space(const char* folder, uint64_t* free_out);
+
+int free_space_of(const char* path, uint64_t* free_out) {
+    char here[PATH_CAPACITY], up[PATH_CAPACITY];
+    snprintf(here, sizeof here, "%s", path);
+    // Climbs until a folder exists; the root, "." or a name that no longer
+    // gets shorter ends the climb.
+    for (;;) {
+        if (is_directory(here)) return folder_free_space(here, free_out);
+        path_parent(up, sizeof up, here);
+        if (strcmp(up, here) == 0 || up[0] == 0) return 0;
+        memcpy(here, up, sizeof here);
+    }
+}

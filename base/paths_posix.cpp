@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -300,4 +301,11 @@ int move_patiently(const char* existing_path, const char* new_path) {
 
 int remove_tree_patiently(const char* path, const char* last_name) {
     return remove_tree_last(path, last_name);
+}
+
+int folder_free_space(const char* folder, uint64_t* free_out) {
+    struct statvfs info;
+    if (statvfs(folder, &info) != 0) return 0;
+    *free_out = (uint64_t)info.f_bavail * (uint64_t)info.f_frsize;
+    return 1;
 }

@@ -401,3 +401,14 @@ int remove_tree_patiently(const char* path, const char* last_name) {
         pause = pause * 2 > LONGEST_PAUSE_MS ? LONGEST_PAUSE_MS : pause * 2;
     }
 }
+
+int folder_free_space(const char* folder, uint64_t* free_out) {
+    wchar_t* wfolder = wide_copy(folder);
+    if (!wfolder) return 0;
+    ULARGE_INTEGER available;
+    const BOOL ok = GetDiskFreeSpaceExW(wfolder, &available, nullptr, nullptr);
+    free(wfolder);
+    if (!ok) return 0;
+    *free_out = available.QuadPart;
+    return 1;
+}

@@ -503,56 +503,79 @@ int extract_disc_track_files(const char* bin_path, uint64_t track_end, const cha
     return ok;
 }
 
-int extract_disc_files_from(FILE* bin, uint64_t bin_size, uint64_t track_end, const char* target_dir,
-                            const Progress* progress, char* error, size_t error_capacity) {
-    DiscVolume volume;
-    volume.file = bin;
-    volume.joliet = 0;
+// Finds the volume on bin and readies extraction for the counting walk:
+// the tree must lie within the volume and the data track (the sectors after
+// them are audio, which read as data would be copied as garbage), and every
+// directory is read once (the walked bitmap, one bit per sector the BIN can
+// hold). 1, or 0 with the message written; extraction->walked is the
+// caller's to free either way.
+static int open_extraction(DiscExtraction* extraction, DiscVolume* volume, FILE* bin, uint64_t bin_size,
+                           uint64_t track_end, uint32_t* root_extent, uint32_t* root_size, char* error,
+                           size_t error_capacity) {
+    volume->file = bin;
+    volume->joliet = 0;
     unsigned char head[12];
-    if (!seek_to(bin, 0) || fread(head, 1, sizeof head, volume.file) != sizeof head ||
+    if (!seek_to(bin, 0) || fread(head, 1, sizeof head, volume->file) != sizeof head ||
         memcmp(head, SYNC, sizeof SYNC) != 0) {
         set_error(error, error_capacity, "the BIN is not a raw (MODE1/2352) disc image");
         return 0;
     }
-    uint32_t root_extent = 0, root_size = 0, volume_sectors = 0;
-    if (!find_root(&volume, &root_extent, &root_size, &volume_sectors)) {
+    uint32_t volume_sectors = 0;
+    if (!find_root(volume, root_extent, root_size, &volume_sectors)) {
         set_error(error, error_capacity, "the BIN's data track has no ISO 9660 file system");
         return 0;
     }
+    extraction->volume = volume;
+    extraction->error = error;
+    extraction->error_capacity = error_capacity;
+    extraction->copying = 0;
+    extraction->limited = 1;
+    extraction->sector_limit = volume_sectors;
+    if (track_end != 0 && track_end < extraction->sector_limit) extraction->sector_limit = track_end;
+    extraction->bin_bytes = bin_size;
+    const uint64_t sectors = bin_size / DISC_RAW_SECTOR + 1;
+    extraction->walked = (unsigned char*)calloc((size_t)((sectors + 7) / 8), 1);
+    extraction->walked_sectors = sectors;
+    return extraction->walked != nullptr;
+}
 
+// The message for a walk that failed without one.
+static int walk_failed(char* error, size_t error_capacity) {
+    if (error && error_capacity > 0 && error[0] == 0)
+        set_error(error, error_capacity, "the BIN's file system is damaged");
+    return 0;
+}
+
+int count_disc_files_from(FILE* bin, uint64_t bin_size, uint64_t track_end, uint64_t* bytes_out, char* error,
+                          size_t error_capacity) {
+    DiscVolume volume;
     DiscExtraction extraction = {};
-    extraction.volume = &volume;
+    uint32_t root_extent = 0, root_size = 0;
+    int ok = open_extraction(&extraction, &volume, bin, bin_size, track_end, &root_extent, &root_size, error,
+                             error_capacity);
+    // The counting walk composes paths but writes nothing; any folder name serves.
+    if (ok) ok = walk_directory(&extraction, root_extent, root_size, "disc", 0);
+    free(extraction.walked);
+    if (!ok) return walk_failed(error, error_capacity);
+    *bytes_out = extraction.byte_total;
+    return 1;
+}
+
+int extract_disc_files_from(FILE* bin, uint64_t bin_size, uint64_t track_end, const char* target_dir,
+                            const Progress* progress, char* error, size_t error_capacity) {
+    DiscVolume volume;
+    DiscExtraction extraction = {};
     if (progress) extraction.progress = *progress;
-    extraction.error = error;
-    extraction.error_capacity = error_capacity;
-    extraction.copying = 0;
-
-    // The tree must lie within the volume and the data track: the sectors
-    // after them are audio, which read as data would be copied as garbage.
-    uint64_t bin_bytes = bin_size;
-    extraction.limited = 1;
-    extraction.sector_limit = volume_sectors;
-    if (track_end != 0 && track_end < extraction.sector_limit) extraction.sector_limit = track_end;
-    extraction.bin_bytes = bin_bytes;
-
-    // One bit per sector the BIN can hold; a directory beyond that cannot be
-    // read anyway.
-    uint64_t sectors = bin_bytes / DISC_RAW_SECTOR + 1;
-    size_t bitmap_bytes = (size_t)((sectors + 7) / 8);
-    extraction.walked = (unsigned char*)calloc(bitmap_bytes, 1);
-    extraction.walked_sectors = sectors;
-    int ok = extraction.walked != nullptr;
-
+    uint32_t root_extent = 0, root_size = 0;
+    int ok = open_extraction(&extraction, &volume, bin, bin_size, track_end, &root_extent, &root_size, error,
+                             error_capacity);
     if (ok) ok = walk_directory(&extraction, root_extent, root_size, target_dir, 0);
     extraction.copying = 1;
     if (ok) ok = make_dirs(target_dir);
     if (ok) {
-        memset(extraction.walked, 0, bitmap_bytes);
+        memset(extraction.walked, 0, (size_t)((extraction.walked_sectors + 7) / 8));
         ok = walk_directory(&extraction, root_extent, root_size, target_dir, 0);
     }
     free(extraction.walked);
-    if (ok) return 1;
-    if (error && error_capacity > 0 && error[0] == 0)
-        set_error(error, error_capacity, "the BIN's file system is damaged");
-    return 0;
+    return ok ? 1 : walk_failed(error, error_capacity);
 }

@@ -102,6 +102,13 @@ int extract_disc_track_files(const char* bin_path, uint64_t track_end, const cha
 int extract_disc_files_from(FILE* bin, uint64_t bin_size, uint64_t track_end, const char* target_dir,
                             const Progress* progress, char* error, size_t error_capacity);
 
+// The bytes extract_disc_files_from would copy out of bin (the sum of the
+// files' lengths), found by the same counting walk, which writes nothing:
+// 1 with *bytes_out set, or 0 with the message extract_disc_files_from
+// would give for that disc.
+int count_disc_files_from(FILE* bin, uint64_t bin_size, uint64_t track_end, uint64_t* bytes_out, char* error,
+                          size_t error_capacity);
+
 // Walks one directory: extent is its first logical sector, size the length of
 // its records in bytes, folder the path it maps to, depth 0 for the root.
 // Counting walk: adds file lengths to byte_total. Copying walk: makes folders

@@ -13,6 +13,7 @@
 #include "build/build_test_util.h"
 #include "builder/build.h"
 #include "builder/embedded.h"
+#include "builder/space.h"
 #include "disc/disc_test_util.h"
 #include "formats/icon/pe_resources.h"
 #include "support/test_support.h"
@@ -239,6 +240,39 @@ TEST_F(DiscBuild, BuildFolderHoldsTheGameTheDiscTreeAndTheSoundtrack) {
     std::string game = exe();
     EXPECT_NE(game, embedded_duskmere());
     expect_tiny_icon(game);
+}
+
+// The size estimate is the copied files, every audio track as PCM plus 64
+// bytes a frame and the stream header, and the executable; the build it
+// precedes never writes more than that.
+TEST_F(DiscBuild, SizeEstimateBoundsTheBuild) {
+    make_disc(usual_files(), two_audio_tracks());
+    BuildRequest r = {};
+    r.game = GAME_BOSS_RALLY;
+    r.bin_path = bin.c_str();
+    r.cue_path = cue.c_str();
+    r.dest_dir = dest.c_str();
+    uint64_t estimate = 0;
+    ASSERT_EQ(estimate_build_size(&r, &estimate, error, sizeof error), 1) << error;
+    const uint64_t files = brglide().size() + tiny_ico().file.size() + 7 + 300000 + 4;  // DirectX at the root is left out
+    uint64_t audio = 0;
+    for (const Track& t : two_audio_tracks()) {
+        const uint64_t samples = (uint64_t)t.frames * 588;
+        audio += samples * 4 + (samples + 4095) / 4096 * 64 + 42;
+    }
+    EXPECT_EQ(estimate, files + audio + embedded_duskmere().size());
+    EXPECT_TRUE(kt::snapshot(dest).empty()) << "the estimate writes nothing";
+
+    ASSERT_EQ(build(), 1) << error;
+    uint64_t written = 0;
+    for (const std::string& e : entries(""))
+        if (e.back() != '/') written += std::stoull(e.substr(e.rfind('=') + 1));  // "name=size:md5"
+    EXPECT_LE(written, estimate);
+
+    // Inputs the build would refuse get the build's message.
+    kt::remove_all(cue);
+    EXPECT_EQ(estimate_build_size(&r, &estimate, error, sizeof error), 0);
+    EXPECT_STREQ(error, "cannot open the cue sheet");
 }
 
 // The cue sheet's own numbers name the files, whatever they are; tracks
