@@ -15,8 +15,10 @@
 #include "cli/cli.h"
 #include "cli/cli_hold.h"
 #include "cli/cli_platform.h"
+#include "base/utf8.h"
 #include "formats/flac/flac.h"
 #include "session/session.h"
+#include "session/space.h"
 
 enum { EXIT_BUILT = 0, EXIT_FAILED = 1, EXIT_USAGE = 2, EXIT_REJECTED = 3, EXIT_DESTINATION = 4,
        EXIT_CANCELLED = 130 };
@@ -32,13 +34,14 @@ struct CliOptions {
     char cue[ARG_CAPACITY];
     char rom[ARG_CAPACITY];
     int replace;
+    int no_space_check;
     int help;
     int threads;  // 0: the default
 };
 
 static const char usage_text[] =
     "Usage: kelvorn-cli [--game tgr] [--dest FOLDER] [--bin FILE] [--cue FILE] [--rom FILE] [--replace]\n"
-    "                   [--threads N]\n"
+    "                   [--threads N] [--no-space-check]\n"
     "\n"
     "Builds a game folder from your own copy of the game, as the Kelvorn wizard does.\n"
     "  --game NAME    \"tgr\" builds Top Gear Rally; anything else builds Boss Rally\n"
@@ -50,20 +53,26 @@ static const char usage_text[] =
     "  --replace      replace an earlier build made by Kelvorn\n"
     "  --threads N    encode the soundtrack on N threads, 1 to 64 (default: one per\n"
     "                 processor, at most 8)\n"
+    "  --no-space-check\n"
+    "                 build even when the destination seems to have too little free\n"
+    "                 space for it\n"
     "  --help         show this text\n"
     "\n"
     "Exit codes: 0 built, 1 build failed, 2 usage error, 3 an input was rejected,\n"
     "4 destination refused or needs --replace, 130 cancelled.\n";
 
 // printf into the console (cli_write); output longer than 8 KiB is cut.
+// A file name is any bytes on POSIX: what is not UTF-8 goes out as U+FFFD,
+// never raw, so that no name can garble the line or steer the terminal.
 static void say_to(int to_stderr, const char* format, ...) KV_PRINTF(2, 3);
 static void say_to(int to_stderr, const char* format, ...) {
-    char text[8192];
+    char text[8192], valid[3 * sizeof text];
     va_list args;
     va_start(args, format);
     vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    cli_write(to_stderr, text);
+    utf8_make_valid(text, valid, sizeof valid);
+    cli_write(to_stderr, valid);
 }
 #define say(...) say_to(0, __VA_ARGS__)
 #define say_error(...) say_to(1, __VA_ARGS__)
@@ -100,6 +109,10 @@ static int parse_options(int argc, char** argv, CliOptions* options) {
         }
         if (strcmp(token, "--replace") == 0) {
             options->replace = 1;
+            continue;
+        }
+        if (strcmp(token, "--no-space-check") == 0) {
+            options->no_space_check = 1;
             continue;
         }
         if (strcmp(token, "--build") == 0)
@@ -276,6 +289,12 @@ int cli_main(int argc, char** argv) {
     }
     if (!options.dest[0]) return usage_error("no default destination here: give --dest", nullptr);
 
+    // A file that is not there is a mistake in the command, whichever
+    // option named it.
+    const char* named[3] = {options.bin, options.cue, options.rom};
+    for (const char* input : named)
+        if (input[0] && !path_exists(input)) return usage_error("cannot find ", input);
+
     // The inputs, paired as the files page pairs them: a disc image finds
     // the cue sheet beside it, a cue sheet finds the image it names, and a
     // .cue given as the disc image is taken as the cue sheet.
@@ -357,6 +376,14 @@ int cli_main(int argc, char** argv) {
     if (word_destination(FRONT_CLI, &probe, options.replace, words, sizeof words) != DEST_GO) {
         say_error("%s\n", words);
         return EXIT_DESTINATION;
+    }
+
+    static SpaceCheck space;
+    if (!options.no_space_check && !build_has_room(&request, &space)) {
+        static char shortfall[PATH_CAPACITY + 256];
+        format_space_shortfall(FRONT_CLI, shortfall, sizeof shortfall, &space, options.dest);
+        say_error("%s\n", shortfall);
+        return EXIT_FAILED;
     }
 
     begin_view("Starting");

@@ -6,6 +6,7 @@
 #include <stdarg.h>
 #include <wchar.h>
 
+#include "session/space.h"
 #include "ui/wizard.h"
 
 // Bounded wide formatting: cut at units and always terminated.
@@ -71,6 +72,17 @@ void start_build(void) {
             return;
         }
         if (MessageBoxW(g_wizard.main_window, text, L"Kelvorn", MB_YESNO | MB_ICONQUESTION) != IDYES) return;
+    }
+
+    // Too little room is asked about, not refused: the estimate is an upper
+    // bound, and the user may know better.
+    static SpaceCheck space;
+    if (!build_has_room(&request, &space)) {
+        static char shortfall[PATH_CAPACITY + 256];
+        format_space_shortfall(FRONT_WIZARD, shortfall, sizeof shortfall, &space, dest);
+        wchar_t text[UI_MESSAGE_UNITS];
+        to_utf16(shortfall, text, UI_MESSAGE_UNITS);
+        if (MessageBoxW(g_wizard.main_window, text, L"Kelvorn", MB_YESNO | MB_ICONWARNING) != IDYES) return;
     }
 
     show_building_page();
