@@ -47,7 +47,7 @@ run tgr "$work/rom-digests.txt" --game tgr --rom "$(host "$work/rom.z64")" --des
 grep -q "$shortfall" "$work/tgr.err.txt" || { cat "$work/tgr.err.txt"; fail "Top Gear Rally: no shortfall line"; }
 grep -q 'needs about 8 MB, but only 4 MB' "$work/tgr.err.txt" || fail "Top Gear Rally: the figures are off"
 [ -z "$(ls -A "$work/small")" ] || fail "Top Gear Rally: something was written ($(ls -A "$work/small"))"
-echo "Top Gear Rally: $(cat "$work/tgr.err.txt")"
+printf 'Top Gear Rally: %s\n' "$(cat "$work/tgr.err.txt")"
 
 [ -f "$disc/br.bin" ] || { echo "no fixture disc in $disc: the Boss Rally half is left out"; exit 0; }
 # Boss Rally: a volume with room for the build but not for its estimate.
@@ -61,7 +61,7 @@ run refused "$disc/digests.txt" --bin "$(host "$disc/br.bin")" --dest "$(host "$
 grep -q "$shortfall" "$work/refused.err.txt" || { cat "$work/refused.err.txt"; fail "Boss Rally: no shortfall line"; }
 grep -q "needs about $needed MB, but only [0-9]* MB" "$work/refused.err.txt" || fail "Boss Rally: the figures are off"
 [ -z "$(ls -A "$work/big")" ] || fail "Boss Rally: something was written"
-echo "Boss Rally on $size MiB: $(cat "$work/refused.err.txt")"
+printf 'Boss Rally on %s MiB: %s\n' "$size" "$(cat "$work/refused.err.txt")"
 run forced "$disc/digests.txt" --bin "$(host "$disc/br.bin")" --dest "$(host "$work/big/games")" --no-space-check
 [ $status -eq 0 ] || { cat "$work/forced.err.txt"; fail "Boss Rally with --no-space-check: exit $status"; }
 [ -f "$work/big/games/Boss Rally/music/cd/track13.flac" ] || fail "Boss Rally with --no-space-check: no build"
