@@ -1,5 +1,7 @@
 #include "ui/ui_fixtures.h"
 
+#include "support/rom.h"
+
 #include <shlobj.h>
 
 #include <string.h>
@@ -66,12 +68,7 @@ std::vector<Expected> failure_page(const wchar_t* message) {
     };
 }
 
-void write_rom(const std::string& path, uint32_t seed) {
-    std::vector<unsigned char> rom = kt::random_bytes(8388608, seed);
-    const unsigned char z64[4] = {0x80, 0x37, 0x12, 0x40};
-    memcpy(rom.data(), z64, 4);
-    kt::write_file(path, rom);
-}
+void write_rom(const std::string& path, uint32_t seed) { kt::write_file(path, kt::synthetic_rom(seed)); }
 
 std::wstring documents_folder() {
     wchar_t* path = nullptr;
