@@ -24,7 +24,7 @@ namespace {
 
 const char MATCHES[] = "\xE2\x9C\x93 matches";
 
-std::string disc_dir() { return kt::join(kt::fixture_dir(), "boss-rally-disc"); }
+std::string disc_dir() { return kt::host_path(BR_FIXTURE_DIR); }
 
 // The fixture disc and its digests, or a reason to skip.
 struct Disc {

@@ -386,8 +386,8 @@ TEST(Keyboard, EnterPressesThePagesDefaultButton) {
 
 TEST(DiscBuild, CancelStopsItWithTheDriversMessage) {
     KV_REQUIRE_DISPLAY();
-    std::string bin = kt::join(kt::fixture_dir(), "ui\\small.bin");
-    std::string cue = kt::join(kt::fixture_dir(), "ui\\small.cue");
+    std::string bin = kt::join(kt::fixture_dir(), "ui\\sd.bin");
+    std::string cue = kt::join(kt::fixture_dir(), "ui\\sd.cue");
     if (!kt::exists(bin)) GTEST_SKIP() << "no disc fixture (the native tree's mkdisc is needed)";
     kt::TempDir dest("ui-disc");
     App app;
