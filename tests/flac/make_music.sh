@@ -6,7 +6,7 @@
 set -eu
 out=$1
 seconds=$2
-music=${KELVORN_MUSIC_DIR:?set KELVORN_MUSIC_DIR to the music folder (KELVORN_MUSIC_DIR in the build tree's cache)}
+music=${KELVORN_MUSIC_DIR:?set KELVORN_MUSIC_DIR to the music folder (KELVORN_MUSIC_DIR of the build tree cache)}
 want=$((seconds * 44100 * 4))
 if [ -f "$out" ] && [ "$(stat -c %s "$out")" -eq "$want" ]; then exit 0; fi
 mkdir -p "$(dirname "$out")"

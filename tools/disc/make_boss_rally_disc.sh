@@ -17,7 +17,7 @@
 set -eu
 MKDISC=$1
 OUT=$2
-MUSIC=${KELVORN_MUSIC_DIR:?set KELVORN_MUSIC_DIR to the music folder (KELVORN_MUSIC_DIR in the build tree's cache)}
+MUSIC=${KELVORN_MUSIC_DIR:?set KELVORN_MUSIC_DIR to the music folder (KELVORN_MUSIC_DIR of the build tree cache)}
 if [ -z "${KELVORN_DISC_LOCKED:-}" ]; then
     mkdir -p "$(dirname "$OUT")"
     KELVORN_DISC_LOCKED=1 exec flock "$OUT.lock" sh "$0" "$@"

@@ -12,7 +12,7 @@
 set -eu
 MKDISC=$1
 OUT=$2
-MUSIC=${KELVORN_MUSIC_DIR:?set KELVORN_MUSIC_DIR to the music folder (KELVORN_MUSIC_DIR in the build tree's cache)}
+MUSIC=${KELVORN_MUSIC_DIR:?set KELVORN_MUSIC_DIR to the music folder (KELVORN_MUSIC_DIR of the build tree cache)}
 if [ -f "$OUT/stamp" ] && [ "$OUT/stamp" -nt "$0" ] && [ "$OUT/stamp" -nt "$MKDISC" ]; then
     exit 0
 fi
