@@ -1,6 +1,6 @@
-// Shared helpers of the disc build's tests: a progress recorder that can act
-// at a given status, the progress plan a build of a given cue sheet must
-// follow, and the FLAC stream header fields the tests read back.
+// Shared helpers of the disc build's tests: the progress plan a build of a
+// given cue sheet must follow (over kt::Recorder's reports), and the FLAC
+// stream header fields the tests read back.
 #ifndef KELVORN_TESTS_BUILD_UTIL_H
 #define KELVORN_TESTS_BUILD_UTIL_H
 
@@ -8,44 +8,15 @@
 #include <stdint.h>
 #include <stdlib.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
+#include "support/env.h"
+#include "support/recorder.h"
 
 namespace bt {
 
 const char* const COPY_STATUS = "Copying the game's files from the disc";
-const char* const NO_STATUS = "(null)";
-
-struct Report {
-    double fraction;
-    std::string status;
-};
-
-// Records every report; runs action once, at the first report whose status
-// begins with act_at and, when act_fraction is not negative, whose fraction
-// equals it.
-struct Recorder {
-    std::vector<Report> reports;
-    std::string act_at;
-    double act_fraction = -1;
-    std::function<void()> action;
-    bool acted = false;
-};
-
-inline void record(uint64_t user, double fraction, const char* status) {
-    Recorder* r = (Recorder*)(uintptr_t)user;
-    r->reports.push_back({fraction, status ? status : NO_STATUS});
-    if (!r->acted && r->action && status && std::string(status).rfind(r->act_at, 0) == 0 &&
-        (r->act_fraction < 0 || fraction == r->act_fraction)) {
-        r->acted = true;
-        r->action();
-    }
-}
 
 // One track of the cue sheet, as the plan sees it.
 struct PlanTrack {
@@ -59,7 +30,7 @@ struct PlanTrack {
 // fraction with "Encoding the soundtrack: track N", then the encoder's own
 // reports without text inside the track's range; 0.98 "Finishing"; 1 "Done".
 // Fractions never decrease.
-inline void expect_plan(const std::vector<Report>& reports, const std::vector<PlanTrack>& tracks) {
+inline void expect_plan(const std::vector<kt::Report>& reports, const std::vector<PlanTrack>& tracks) {
     ASSERT_GE(reports.size(), 3u);
     for (size_t i = 1; i < reports.size(); ++i)
         ASSERT_GE(reports[i].fraction, reports[i - 1].fraction)
@@ -84,7 +55,7 @@ inline void expect_plan(const std::vector<Report>& reports, const std::vector<Pl
         ASSERT_LT(at, reports.size()) << "no report for track " << t.number;
         EXPECT_EQ(reports[at].fraction, low) << status;
         EXPECT_EQ(reports[at].status, status);
-        for (++at; at < reports.size() && reports[at].status == NO_STATUS; ++at) {
+        for (++at; at < reports.size() && reports[at].status == kt::NO_STATUS; ++at) {
             EXPECT_GE(reports[at].fraction, low) << status;
             EXPECT_LE(reports[at].fraction, high) << status;
         }
@@ -99,16 +70,7 @@ inline void expect_plan(const std::vector<Report>& reports, const std::vector<Pl
 
 // Makes the test build's reference table take its digests from path.
 // Must run before the first digest lookup of the process.
-inline void use_test_digests(const std::string& path) {
-#ifdef _WIN32
-    wchar_t value[2048];
-    int n = MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, value, 2048);
-    ASSERT_GT(n, 0);
-    ASSERT_TRUE(SetEnvironmentVariableW(L"KELVORN_TEST_DIGESTS", value));
-#else
-    ASSERT_EQ(setenv("KELVORN_TEST_DIGESTS", path.c_str(), 1), 0);
-#endif
-}
+inline void use_test_digests(const std::string& path) { ASSERT_TRUE(kt::set_env("KELVORN_TEST_DIGESTS", path)); }
 
 // The STREAMINFO fields of a FLAC file the tests compare.
 struct StreamInfo {

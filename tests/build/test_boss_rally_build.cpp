@@ -63,10 +63,10 @@ TEST(BossRallyBuild, FullSizeDiscEndToEnd) {
     request.cue_path = cue.c_str();
     request.rom_path = "";
     request.dest_dir = dest.c_str();
-    bt::Recorder recorder;
+    kt::Recorder recorder;
     CancelFlag cancel(0);
     char error[1024] = "#";
-    ASSERT_EQ(run_build(&request, bt::record, (uint64_t)(uintptr_t)&recorder, &cancel, error, sizeof error), 1)
+    ASSERT_EQ(run_build(&request, kt::record, recorder.user(), &cancel, error, sizeof error), 1)
         << error;
     EXPECT_STREQ(error, "");
 

@@ -161,7 +161,7 @@ struct DiscBuild : ::testing::Test {
         for (const Track& t : tracks) p.push_back({t.number, t.audio, t.frames});
         return p;
     }
-    int build(bt::Recorder* recorder = nullptr, const CancelFlag* cancel = nullptr) {
+    int build(kt::Recorder* recorder = nullptr, const CancelFlag* cancel = nullptr) {
         BuildRequest r = {};
         r.game = GAME_BOSS_RALLY;
         r.bin_path = bin.c_str();
@@ -169,7 +169,7 @@ struct DiscBuild : ::testing::Test {
         r.rom_path = "";
         r.dest_dir = dest.c_str();
         memset(error, '#', sizeof error);
-        return run_build(&r, recorder ? bt::record : nullptr, (uint64_t)(uintptr_t)recorder, cancel, error,
+        return run_build(&r, recorder ? kt::record : nullptr, recorder ? recorder->user() : 0, cancel, error,
                          sizeof error);
     }
     // The build folder's entries below prefix ("" for all), prefix removed.
@@ -291,7 +291,7 @@ TEST_F(DiscBuild, TracksAreNamedByTheCueSheetsNumbers) {
         SCOPED_TRACE(c.name);
         kt::remove_all(dest);
         make_disc(usual_files(), c.tracks);
-        bt::Recorder recorder;
+        kt::Recorder recorder;
         ASSERT_EQ(build(&recorder), 1) << error;
         expect_soundtrack();
         bt::expect_plan(recorder.reports, plan());
@@ -301,11 +301,11 @@ TEST_F(DiscBuild, TracksAreNamedByTheCueSheetsNumbers) {
 TEST_F(DiscBuild, ProgressFollowsThePlan) {
     // Tracks long enough for the encoder's own reports (every 64 blocks).
     make_disc(usual_files(), {{2, true, 1400, 41}, {3, true, 10, 42}, {4, true, 900, 43}});
-    bt::Recorder recorder;
+    kt::Recorder recorder;
     ASSERT_EQ(build(&recorder), 1) << error;
     bt::expect_plan(recorder.reports, plan());
     size_t from_encoder = 0;
-    for (const bt::Report& r : recorder.reports) from_encoder += r.status == bt::NO_STATUS;
+    for (const kt::Report& r : recorder.reports) from_encoder += r.status == kt::NO_STATUS;
     EXPECT_GE(from_encoder, 4u);
     // The copy ends at 0.1 exactly, where the first track begins.
     size_t last_copy = 0;
@@ -323,19 +323,19 @@ TEST_F(DiscBuild, CopyEndsAtItsRangesEndWhateverTheByteCount) {
     std::vector<Node> files = {file_node(ucs2("BRGlide.dll"), brglide()),
                                file_node(ucs2("odd.bin"), bytes_of(total - brglide().size(), 5))};
     make_disc(files, {{2, true, 20, 51}});
-    bt::Recorder recorder;
+    kt::Recorder recorder;
     ASSERT_EQ(build(&recorder), 1) << error;
     bt::expect_plan(recorder.reports, plan());
 }
 
 TEST_F(DiscBuild, WithoutAudioTheFractionGoesFromTheCopyStraightToFinishing) {
     make_disc(usual_files(), {});
-    bt::Recorder recorder;
+    kt::Recorder recorder;
     ASSERT_EQ(build(&recorder), 1) << error;
     EXPECT_TRUE(kt::is_dir(folder() + SEP + "music" + SEP + "cd"));
     EXPECT_TRUE(names("music/cd/").empty());
     bt::expect_plan(recorder.reports, plan());
-    const std::vector<bt::Report>& r = recorder.reports;
+    const std::vector<kt::Report>& r = recorder.reports;
     ASSERT_GE(r.size(), 4u);
     EXPECT_EQ(r[r.size() - 3].fraction, 0.1);
     EXPECT_EQ(r[r.size() - 3].status, bt::COPY_STATUS);
@@ -409,7 +409,7 @@ TEST_F(DiscBuild, FailuresLeaveNoStagingAndTheEarlierBuildAlone) {
         make_disc(c.files, two_audio_tracks());
 
         CancelFlag cancel(0);
-        bt::Recorder recorder;
+        kt::Recorder recorder;
         recorder.act_at = c.at;
         recorder.act_fraction = c.when;
         if (c.act == CANCEL) recorder.action = [&cancel] { request_cancel(&cancel); };
@@ -430,7 +430,7 @@ TEST_F(DiscBuild, FailuresLeaveNoStagingAndTheEarlierBuildAlone) {
         // never "Done".
         ASSERT_FALSE(recorder.reports.empty());
         double last_copy = -1;
-        for (const bt::Report& r : recorder.reports) {
+        for (const kt::Report& r : recorder.reports) {
             if (r.status == bt::COPY_STATUS) last_copy = r.fraction;
             EXPECT_NE(r.status, "Done");
         }
@@ -455,7 +455,7 @@ TEST_F(DiscBuild, InputsSwappedDuringTheBuildAreNotRead) {
     make_disc(usual_files(), two_audio_tracks());
     std::string other = dir / "other.bin";
     kt::write_file(other, std::string(kt::read_file(bin).size(), '\x55'));
-    bt::Recorder recorder;
+    kt::Recorder recorder;
     recorder.act_at = bt::COPY_STATUS;
     recorder.act_fraction = 0.1;
     recorder.action = [&] {
@@ -506,7 +506,7 @@ TEST_F(DiscBuild, UnusableCueSheetStopsBeforeStaging) {
         kt::remove_all(dest);
         kt::remove_all(cue);
         if (c.sheet) kt::write_file(cue, c.sheet);
-        bt::Recorder recorder;
+        kt::Recorder recorder;
         EXPECT_EQ(build(&recorder), 0);
         EXPECT_STREQ(error, c.message);
         EXPECT_TRUE(recorder.reports.empty());

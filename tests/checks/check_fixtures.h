@@ -63,42 +63,11 @@ inline std::string render_cue(const std::vector<CueRow>& rows, const CueStyle& s
 
 inline std::string bytes_of(const std::vector<unsigned char>& v) { return std::string(v.begin(), v.end()); }
 
-// A synthetic 8 MiB cartridge image in z64 order (big-endian header).
-inline std::string synthetic_rom_z64(uint32_t seed) {
-    std::string rom = bytes_of(kt::random_bytes(8388608, seed));
-    rom[0] = (char)0x80;
-    rom[1] = (char)0x37;
-    rom[2] = (char)0x12;
-    rom[3] = (char)0x40;
-    return rom;
-}
-
-inline std::string to_v64(std::string z64) {
-    for (size_t i = 0; i + 2 <= z64.size(); i += 2) std::swap(z64[i], z64[i + 1]);
-    return z64;
-}
-
-inline std::string to_n64(std::string z64) {
-    for (size_t i = 0; i + 4 <= z64.size(); i += 4) {
-        std::swap(z64[i], z64[i + 3]);
-        std::swap(z64[i + 1], z64[i + 2]);
-    }
-    return z64;
-}
-
 // A FileCheck full of garbage, to see that a check zero-fills it.
 inline FileCheck dirty_check() {
     FileCheck c;
     memset(&c, 0x5a, sizeof c);
     return c;
-}
-
-inline void set_env(const char* name, const std::string& value) {
-#ifdef _WIN32
-    _putenv_s(name, value.c_str());
-#else
-    setenv(name, value.c_str(), 1);
-#endif
 }
 
 }  // namespace kc

@@ -8,6 +8,9 @@
 #include <vector>
 
 #include "check_fixtures.h"
+#include "support/env.h"
+#include "support/recorder.h"
+#include "support/rom.h"
 #include "base/md5.h"
 #include "builder/reference.h"
 
@@ -36,27 +39,12 @@ struct OfferFixtureDigests : ::testing::Environment {
         std::string m = kt::md5_hex_of(disc_bytes);
         kt::write_file(*dir / "digests.txt", "disc_image=" + m + "\ncue_sheet=" + m + "\ncartridge_rom=" + m +
                                                  "\nbrglide=" + m + "\n");
-        kc::set_env("KELVORN_TEST_DIGESTS", *dir / "digests.txt");
+        kt::set_env("KELVORN_TEST_DIGESTS", *dir / "digests.txt");
     }
     void TearDown() override { delete dir; }
 };
 OfferFixtureDigests* offered =
     (OfferFixtureDigests*)::testing::AddGlobalTestEnvironment(new OfferFixtureDigests);
-
-struct Reports {
-    std::vector<double> fractions;
-    int null_status = 1;
-    uint64_t user = 0;
-    CancelFlag* cancel_after_first = nullptr;
-};
-
-void record(uint64_t user, double fraction, const char* status) {
-    Reports* r = (Reports*)(uintptr_t)user;
-    r->fractions.push_back(fraction);
-    r->user = user;
-    if (status) r->null_status = 0;
-    if (r->cancel_after_first) *r->cancel_after_first = 1;
-}
 
 std::string file_of(const kt::TempDir& dir, const std::string& name, const std::string& bytes) {
     std::string path = dir / name;
@@ -112,14 +100,12 @@ TEST(Md5File, ProgressAfterEveryChunk) {
     };
     for (const Case& c : cases) {
         std::string path = file_of(dir, "f", std::string(c.size, 'p'));
-        Reports r;
+        kt::Recorder r;
         char hex[33];
-        ASSERT_EQ(md5_file(path.c_str(), hex, record, (uint64_t)(uintptr_t)&r, nullptr), 1);
-        EXPECT_EQ(r.fractions, c.fractions) << c.size;
-        EXPECT_EQ(r.null_status, 1);
-        if (!c.fractions.empty()) {
-            EXPECT_EQ(r.user, (uint64_t)(uintptr_t)&r);
-        }
+        ASSERT_EQ(md5_file(path.c_str(), hex, kt::record, r.user(), nullptr), 1);
+        EXPECT_EQ(r.fractions(), c.fractions) << c.size;
+        EXPECT_EQ(r.statuses_given(), 0);
+        for (const kt::Report& report : r.reports) EXPECT_EQ(report.user, r.user());
     }
 }
 
@@ -138,16 +124,17 @@ TEST(Md5File, Failures) {
     EXPECT_STREQ(hex, "untouched");
 
     CancelFlag cancel(1);
-    Reports r;
-    EXPECT_EQ(md5_file(three_mib.c_str(), hex, record, (uint64_t)(uintptr_t)&r, &cancel), 0);
-    EXPECT_TRUE(r.fractions.empty());
+    kt::Recorder r;
+    EXPECT_EQ(md5_file(three_mib.c_str(), hex, kt::record, r.user(), &cancel), 0);
+    EXPECT_TRUE(r.fractions().empty());
     EXPECT_STREQ(hex, "untouched");
 
     // Cancelled while running: the flag is tested before each chunk.
     cancel = 0;
-    r.cancel_after_first = &cancel;
-    EXPECT_EQ(md5_file(three_mib.c_str(), hex, record, (uint64_t)(uintptr_t)&r, &cancel), 0);
-    EXPECT_EQ(r.fractions.size(), 1u);
+    r.cancel = &cancel;
+    r.cancel_at_call = 1;
+    EXPECT_EQ(md5_file(three_mib.c_str(), hex, kt::record, r.user(), &cancel), 0);
+    EXPECT_EQ(r.fractions().size(), 1u);
     EXPECT_STREQ(hex, "untouched");
 
     // A flag that stays 0 changes nothing.
@@ -184,10 +171,10 @@ TEST(DiscImageCheck, Cases) {
         EXPECT_STREQ(check.note, c.note);
     }
     // Progress and the user value reach md5_file.
-    Reports r;
+    kt::Recorder r;
     FileCheck check;
-    check_disc_image((dir / "other.bin").c_str(), &check, record, (uint64_t)(uintptr_t)&r, nullptr);
-    EXPECT_EQ(r.fractions, std::vector<double>({1048576.0 / 1500000.0, 1.0}));
+    check_disc_image((dir / "other.bin").c_str(), &check, kt::record, r.user(), nullptr);
+    EXPECT_EQ(r.fractions(), std::vector<double>({1048576.0 / 1500000.0, 1.0}));
 }
 
 TEST(CueSheetCheck, RetailLayoutAndItsNearMisses) {
@@ -250,8 +237,8 @@ TEST(CueSheetCheck, RetailLayoutAndItsNearMisses) {
 
 TEST(CartridgeRomCheck, RetailTable) {
     kt::TempDir dir("rom");
-    std::string z64 = kc::synthetic_rom_z64(5);
-    std::string v64 = kc::to_v64(z64);
+    std::string z64 = kt::synthetic_rom(5);
+    std::string v64 = kt::rom_as_v64(z64);
     struct Case {
         const char* name;
         std::string path;
@@ -267,13 +254,13 @@ TEST(CartridgeRomCheck, RetailTable) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         FileCheck check = kc::dirty_check();
-        Reports r;
-        EXPECT_EQ(check_cartridge_rom(c.path.c_str(), &check, record, (uint64_t)(uintptr_t)&r), 0);
+        kt::Recorder r;
+        EXPECT_EQ(check_cartridge_rom(c.path.c_str(), &check, kt::record, r.user()), 0);
         EXPECT_EQ(check.ok, 0);
         EXPECT_EQ(std::string(check.md5_hex), c.md5);
         EXPECT_STREQ(check.note, c.note);
         // 0.0 before loading, 1.0 only after a digest.
-        EXPECT_EQ(r.fractions, c.md5.empty() ? std::vector<double>{0.0} : std::vector<double>({0.0, 1.0}));
+        EXPECT_EQ(r.fractions(), c.md5.empty() ? std::vector<double>{0.0} : std::vector<double>({0.0, 1.0}));
     }
 }
 

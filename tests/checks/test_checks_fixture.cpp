@@ -11,6 +11,8 @@
 #include "check_fixtures.h"
 #include "builder/cartridge_build.h"
 #include "builder/reference.h"
+#include "support/env.h"
+#include "support/rom.h"
 
 namespace {
 
@@ -26,7 +28,7 @@ struct Fixtures : ::testing::Environment {
     std::string rom_path, disc_path, cue_path;          // accepted files
     void SetUp() override {
         dir = new kt::TempDir("fixture");
-        rom_z64 = kc::synthetic_rom_z64(77);
+        rom_z64 = kt::synthetic_rom(77);
         disc = kc::bytes_of(kt::random_bytes(3 * 1048576 + 100, 78));
         // Accepted by its digest although it lists no retail layout.
         cue = "FILE \"fixture.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n";
@@ -43,7 +45,7 @@ struct Fixtures : ::testing::Environment {
         kt::write_file(*dir / "digests.txt", "# fixture digests\r\ndisc_image=" + kt::md5_hex_of(disc) +
                                                  "\r\ncue_sheet=" + upper + "\r\ncartridge_rom=" +
                                                  kt::md5_hex_of(rom_z64) + "\r\n");
-        kc::set_env("KELVORN_TEST_DIGESTS", *dir / "digests.txt");
+        kt::set_env("KELVORN_TEST_DIGESTS", *dir / "digests.txt");
     }
     void TearDown() override { delete dir; }
 };
@@ -63,10 +65,10 @@ TEST(CartridgeRomCheck, AllThreeOrders) {
     kt::TempDir dir("rom");
     std::string z64 = fx->rom_z64;
     std::string z64_md5 = kt::md5_hex_of(z64);
-    std::string v64 = kc::to_v64(z64), n64 = kc::to_n64(z64);
+    std::string v64 = kt::rom_as_v64(z64), n64 = kt::rom_as_n64(z64);
     std::string changed = z64;
     changed[CARTRIDGE_DATA_OFFSET] ^= 1;
-    std::string changed_v64 = kc::to_v64(changed);
+    std::string changed_v64 = kt::rom_as_v64(changed);
     std::string v64_note = "A .v64 dump: in .z64 byte order its MD5 is " + z64_md5 + ".";
     std::string n64_note = "A .n64 dump: in .z64 byte order its MD5 is " + z64_md5 + ".";
     struct Case {
@@ -136,8 +138,8 @@ TEST(ChecksOnThreads, SameResultsAsOneAtATime) {
     std::string off_cue = dir / "off.cue";
     kt::write_file(off_cue, kc::render_cue(off));
     std::string v64 = dir / "rom.v64", n64 = dir / "rom.n64";
-    kt::write_file(v64, kc::to_v64(fx->rom_z64));
-    kt::write_file(n64, kc::to_n64(fx->rom_z64));
+    kt::write_file(v64, kt::rom_as_v64(fx->rom_z64));
+    kt::write_file(n64, kt::rom_as_n64(fx->rom_z64));
 
     const std::vector<Job> jobs = {
         {DISC, fx->disc_path}, {DISC, other_disc}, {DISC, dir / "missing.bin"}, {CUE, fx->cue_path},

@@ -128,26 +128,4 @@ CliResult run_cli(const std::string& program, const std::vector<std::string>& ar
     return finish_cli(child);
 }
 
-ScopedEnv::ScopedEnv(const char* n, const std::string& value) : name(n) {
-    const char* v = getenv(n);
-    had = v != nullptr;
-    if (v) old = v;
-#ifdef _WIN32
-    _putenv_s(n, value.c_str());
-    SetEnvironmentVariableW(widen(n).c_str(), widen(value).c_str());
-#else
-    setenv(n, value.c_str(), 1);
-#endif
-}
-
-ScopedEnv::~ScopedEnv() {
-#ifdef _WIN32
-    _putenv_s(name.c_str(), had ? old.c_str() : "");
-    SetEnvironmentVariableW(widen(name).c_str(), had ? widen(old).c_str() : nullptr);
-#else
-    if (had) setenv(name.c_str(), old.c_str(), 1);
-    else unsetenv(name.c_str());
-#endif
-}
-
 }  // namespace kcli

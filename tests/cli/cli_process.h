@@ -35,17 +35,6 @@ CliResult finish_cli(const Child& child);
 // Starts and waits; the output files go to a temporary folder.
 CliResult run_cli(const std::string& program, const std::vector<std::string>& args);
 
-// Sets an environment variable for the children started while it lives,
-// then puts back the old value.
-struct ScopedEnv {
-    ScopedEnv(const char* name, const std::string& value);
-    ~ScopedEnv();
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-    std::string name, old;
-    bool had = false;
-};
-
 }  // namespace kcli
 
 #endif

@@ -17,13 +17,14 @@
 #include "cli_process.h"
 #include "base/paths.h"
 #include "formats/disc/cue.h"
+#include "support/env.h"
 #include "support/test_support.h"
 
 namespace {
 
 const char MATCHES[] = "\xE2\x9C\x93 matches";
 
-std::string disc_dir() { return kt::join(kt::fixture_dir(), "boss-rally-disc"); }
+std::string disc_dir() { return kt::host_path(BR_FIXTURE_DIR); }
 
 // The fixture disc and its digests, or a reason to skip.
 struct Disc {
@@ -58,7 +59,7 @@ TEST(CliDisc, FullBuildPlainLines) {
     Disc disc;
     std::string reason = disc.skip_reason();
     if (!reason.empty()) GTEST_SKIP() << reason;
-    kcli::ScopedEnv env("KELVORN_TEST_DIGESTS", disc.digests);
+    kt::ScopedEnv env("KELVORN_TEST_DIGESTS", disc.digests);
     std::string digests = kt::read_file(disc.digests);
     kt::TempDir dest("cli-disc");
     std::string folder = dest / "Boss Rally";
@@ -128,7 +129,7 @@ TEST(CliDisc, SigintDuringEncoding) {
     Disc disc;
     std::string reason = disc.skip_reason();
     if (!reason.empty()) GTEST_SKIP() << reason;
-    kcli::ScopedEnv env("KELVORN_TEST_DIGESTS", disc.digests);
+    kt::ScopedEnv env("KELVORN_TEST_DIGESTS", disc.digests);
     kt::TempDir dest("cli-disc");
     std::string earlier = dest / "Boss Rally";
     kt::make_dirs(kt::join(earlier, "music"));

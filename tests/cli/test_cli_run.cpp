@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "cli_process.h"
+#include "support/env.h"
+#include "support/rom.h"
 #include "support/test_support.h"
 
 #ifdef _WIN32
@@ -41,21 +43,6 @@ std::string testing_cli() { return kcli::cli_program("kelvorn-cli-testing"); }
 
 std::string bytes_of(const std::vector<unsigned char>& v) { return std::string(v.begin(), v.end()); }
 
-// A synthetic 8 MiB cartridge image in z64 order.
-std::string synthetic_rom(uint32_t seed) {
-    std::string rom = bytes_of(kt::random_bytes(8388608, seed));
-    rom[0] = (char)0x80;
-    rom[1] = (char)0x37;
-    rom[2] = (char)0x12;
-    rom[3] = (char)0x40;
-    return rom;
-}
-
-std::string to_v64(std::string z64) {
-    for (size_t i = 0; i + 2 <= z64.size(); i += 2) std::swap(z64[i], z64[i + 1]);
-    return z64;
-}
-
 std::string verdict(const std::string& name, const std::string& md5, bool ok, const std::string& note = "") {
     return name + "\nYour file's MD5  " + md5 + "  " + (ok ? MATCHES : NO_MATCH) + "\n" +
            (note.empty() ? "" : note + "\n");
@@ -66,13 +53,13 @@ std::string verdict(const std::string& name, const std::string& md5, bool ok, co
 // build from). Every child started while it lives sees the digests.
 struct Inputs {
     kt::TempDir dir{"cli-in"};
-    std::string rom = synthetic_rom(41);
+    std::string rom = kt::synthetic_rom(41);
     std::string disc = bytes_of(kt::random_bytes(70000, 42));
     std::string cue = "FILE \"disc.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n";
     std::string rom_path = dir / "rom.z64";
     std::string bin_path = dir / "disc.bin";
     std::string cue_path = dir / "disc.cue";
-    std::unique_ptr<kcli::ScopedEnv> env;
+    std::unique_ptr<kt::ScopedEnv> env;
     Inputs() {
         kt::write_file(rom_path, rom);
         kt::write_file(bin_path, disc);
@@ -80,7 +67,7 @@ struct Inputs {
         kt::write_file(dir / "digests.txt", "cartridge_rom=" + kt::md5_hex_of(rom) + "\ndisc_image=" +
                                                 kt::md5_hex_of(disc) + "\ncue_sheet=" + kt::md5_hex_of(cue) +
                                                 "\n");
-        env.reset(new kcli::ScopedEnv("KELVORN_TEST_DIGESTS", dir / "digests.txt"));
+        env.reset(new kt::ScopedEnv("KELVORN_TEST_DIGESTS", dir / "digests.txt"));
     }
 };
 
@@ -286,11 +273,11 @@ TEST(CliBuild, TopGearRallyPlainLines) {
     // the note about the order.
     kt::TempDir out2("cli-dest");
     std::string v64_path = in.dir / "rom.v64";
-    kt::write_file(v64_path, to_v64(in.rom));
+    kt::write_file(v64_path, kt::rom_as_v64(in.rom));
     std::string folder2 = kt::join(out2.path, "Top Gear Rally");
     r = kcli::run_cli(testing_cli(), {"--rom", v64_path, "--game", "tgr", "--dest", out2.path});
     EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.out, tgr_plain_output("rom.v64", kt::md5_hex_of(to_v64(in.rom)), folder2,
+    EXPECT_EQ(r.out, tgr_plain_output("rom.v64", kt::md5_hex_of(kt::rom_as_v64(in.rom)), folder2,
                                       "A .v64 dump: in .z64 byte order its MD5 is " + md5 + "."));
     expect_tgr_build(folder2, in.rom);
 }
@@ -307,7 +294,7 @@ TEST(CliBuild, DefaultDestinationIsTheWindowsOne) {
     kt::TempDir home("cli-home");  // unused: the Documents folder decides
 #else
     kt::TempDir home("cli-home");
-    kcli::ScopedEnv env("HOME", home.path);
+    kt::ScopedEnv env("HOME", home.path);
     std::string games = kt::join(home.path, "Games");
 #endif
     std::string folder = kt::join(games, "Top Gear Rally");

@@ -16,34 +16,24 @@
 #include "builder/staging.h"
 #include "formats/cartridge/rom.h"
 #include "core/fs_conditions.h"
+#include "support/recorder.h"
+#include "support/rom.h"
 #include "support/test_support.h"
 
 namespace {
 
 const std::string SEP = PATH_SEP_STR;
-const size_t ROM_SIZE = 8388608;
+const size_t ROM_SIZE = kt::CARTRIDGE_ROM_SIZE;
 const size_t DATA_OFFSET = 461488;
 const size_t DATA_SIZE = 7927120;
 
-// A synthetic 8 MiB cartridge image in stored (z64) order, and the same
-// image with every 16-bit pair swapped (v64) and every 32-bit word reversed
-// (n64), made independently of the loader.
+// A synthetic cartridge image in stored (z64) order, and the same image in
+// the other two orders.
 struct Roms {
-    std::vector<unsigned char> z64, v64, n64;
-    Roms() {
-        z64 = kt::random_bytes(ROM_SIZE, 64);
-        const unsigned char header[4] = {0x80, 0x37, 0x12, 0x40};
-        memcpy(z64.data(), header, 4);
-        v64.resize(ROM_SIZE);
-        n64.resize(ROM_SIZE);
-        for (size_t i = 0; i < ROM_SIZE; ++i) {
-            v64[i] = z64[i ^ 1];
-            n64[i] = z64[i ^ 3];
-        }
-    }
-    std::string expected_romdata() const {
-        return std::string(z64.begin() + DATA_OFFSET, z64.end());
-    }
+    std::string z64 = kt::synthetic_rom(64);
+    std::string v64 = kt::rom_as_v64(z64);
+    std::string n64 = kt::rom_as_n64(z64);
+    std::string expected_romdata() const { return z64.substr(DATA_OFFSET); }
 };
 
 const Roms& roms() {
@@ -57,28 +47,6 @@ std::string embedded(const char* id) {
     return bytes ? std::string((const char*)bytes, size) : std::string();
 }
 
-struct Report {
-    uint64_t user;
-    double fraction;
-    std::string status;
-    bool operator==(const Report& o) const {
-        return user == o.user && fraction == o.fraction && status == o.status;
-    }
-};
-
-// What the progress callback sees, and an optional action at a given status.
-struct Watcher {
-    std::vector<Report> reports;
-    std::string act_at;
-    std::function<void()> action;
-};
-
-void watch(uint64_t user, double fraction, const char* status) {
-    Watcher* w = (Watcher*)(uintptr_t)user;
-    w->reports.push_back({user, fraction, status ? status : "(null)"});
-    if (w->action && status && w->act_at == status) w->action();
-}
-
 struct CartridgeBuild : ::testing::Test {
     kt::TempDir dir{"cart"};
     std::string dest = dir / "dest";
@@ -89,19 +57,11 @@ struct CartridgeBuild : ::testing::Test {
     std::string staging() const { return dest + SEP + ".Top Gear Rally.building"; }
     std::string aside() const { return dest + SEP + ".Top Gear Rally.replaced"; }
 
-    BuildRequest request() const {
-        BuildRequest r = {};
-        r.game = GAME_TOP_GEAR_RALLY;
-        r.bin_path = "";
-        r.cue_path = "";
-        r.rom_path = rom.c_str();
-        r.dest_dir = dest.c_str();
-        return r;
-    }
-    int build(Watcher* w = nullptr) {
+    BuildRequest request() const { return kt::cartridge_request(rom, dest); }
+    int build(kt::Recorder* w = nullptr) {
         BuildRequest r = request();
         memset(error, '#', sizeof error);
-        return run_build(&r, w ? watch : nullptr, (uint64_t)(uintptr_t)w, nullptr, error, sizeof error);
+        return run_build(&r, w ? kt::record : nullptr, w ? w->user() : 0, nullptr, error, sizeof error);
     }
     void expect_installed(const std::string& romdata) {
         EXPECT_EQ(kt::read_file(folder() + SEP + "romdata.bin"), romdata);
@@ -119,7 +79,7 @@ TEST_F(CartridgeBuild, EveryByteOrderGivesTheSameGameData) {
     ASSERT_GT(embedded("tollvane").size(), 0u);
     struct Case {
         const char* name;
-        const std::vector<unsigned char>* bytes;
+        const std::string* bytes;
         RomOrder order;
     } cases[] = {
         {"z64", &roms().z64, ROM_Z64},
@@ -145,7 +105,7 @@ TEST_F(CartridgeBuild, EveryByteOrderGivesTheSameGameData) {
         ASSERT_NE(image, nullptr);
         EXPECT_EQ(size, ROM_SIZE);
         EXPECT_EQ(order, c.order);
-        EXPECT_EQ(std::string(digest), kt::md5_hex_of(std::string(c.bytes->begin(), c.bytes->end())));
+        EXPECT_EQ(std::string(digest), kt::md5_hex_of(*c.bytes));
         EXPECT_EQ(memcmp(image, roms().z64.data(), ROM_SIZE), 0);
         free(image);
     }
@@ -181,10 +141,10 @@ TEST_F(CartridgeBuild, MissingDestinationIsCreatedWithItsParents) {
 
 TEST_F(CartridgeBuild, ProgressReportsInOrder) {
     kt::write_file(rom, roms().z64);
-    Watcher w;
-    uint64_t u = (uint64_t)(uintptr_t)&w;
+    kt::Recorder w;
+    const uint64_t u = w.user();
     ASSERT_EQ(build(&w), 1) << error;
-    EXPECT_EQ(w.reports, (std::vector<Report>{{u, 0.0, "Reading the ROM"},
+    EXPECT_EQ(w.reports, (std::vector<kt::Report>{{u, 0.0, "Reading the ROM"},
                                               {u, 0.5, "Writing the game's data"},
                                               {u, 0.9, "Finishing"},
                                               {u, 1.0, "Done"}}));
@@ -192,7 +152,7 @@ TEST_F(CartridgeBuild, ProgressReportsInOrder) {
     kt::write_file(rom, "tiny");
     w.reports.clear();
     EXPECT_EQ(build(&w), 0);
-    EXPECT_EQ(w.reports, (std::vector<Report>{{u, 0.0, "Reading the ROM"}}));
+    EXPECT_EQ(w.reports, (std::vector<kt::Report>{{u, 0.0, "Reading the ROM"}}));
 }
 
 TEST_F(CartridgeBuild, NoProgressAndNoErrorBuffer) {
@@ -216,14 +176,14 @@ TEST_F(CartridgeBuild, NoProgressAndNoErrorBuffer) {
 TEST_F(CartridgeBuild, FailureMessages) {
     struct Case {
         const char* name;
-        std::function<void(CartridgeBuild&, Watcher&, std::vector<kt::Pin>&)> arrange;
+        std::function<void(CartridgeBuild&, kt::Recorder&, std::vector<kt::Pin>&)> arrange;
         std::function<std::string(CartridgeBuild&)> message;
         bool needs_pin;
         bool staging_may_remain;
     };
     auto rom_of = [](size_t n) {
-        return [n](CartridgeBuild& t, Watcher&, std::vector<kt::Pin>&) {
-            std::vector<unsigned char> b(roms().z64.begin(), roms().z64.begin() + (long)std::min(n, ROM_SIZE));
+        return [n](CartridgeBuild& t, kt::Recorder&, std::vector<kt::Pin>&) {
+            std::string b = roms().z64.substr(0, n);
             b.resize(n, 0x5A);
             kt::write_file(t.rom, b);
         };
@@ -238,13 +198,13 @@ TEST_F(CartridgeBuild, FailureMessages) {
         " already exists and was not made by this builder; move it away or pick another folder";
     Case cases[] = {
         {"destination below a file",
-         [&](CartridgeBuild& t, Watcher& w, std::vector<kt::Pin>& p) {
+         [&](CartridgeBuild& t, kt::Recorder& w, std::vector<kt::Pin>& p) {
              ok_rom(t, w, p);
              kt::write_file(t.dir / "plain", "p");
              t.dest = t.dir / "plain" + SEP + "dest";
          },
          [](CartridgeBuild& t) { return "cannot make the folder " + t.dest; }, false, false},
-        {"ROM missing", [](CartridgeBuild& t, Watcher&, std::vector<kt::Pin>&) { t.rom = t.dir / "nothing.z64"; },
+        {"ROM missing", [](CartridgeBuild& t, kt::Recorder&, std::vector<kt::Pin>&) { t.rom = t.dir / "nothing.z64"; },
          [](CartridgeBuild&) { return std::string("cannot read the ROM"); }, false, false},
         {"ROM empty", rom_of(0), [](CartridgeBuild&) { return std::string("cannot read the ROM"); }, false, false},
         {"ROM one byte short", rom_of(ROM_SIZE - 1), [](CartridgeBuild&) { return std::string("the ROM is not 8 MB"); },
@@ -252,34 +212,34 @@ TEST_F(CartridgeBuild, FailureMessages) {
         {"ROM one byte long", rom_of(ROM_SIZE + 1), [](CartridgeBuild&) { return std::string("the ROM is not 8 MB"); },
          false, false},
         {"destination is a file",
-         [&](CartridgeBuild& t, Watcher& w, std::vector<kt::Pin>& p) {
+         [&](CartridgeBuild& t, kt::Recorder& w, std::vector<kt::Pin>& p) {
              ok_rom(t, w, p);
              kt::write_file(t.dest, "a file, not a folder");
          },
          [](CartridgeBuild& t) { return "cannot make folders in " + t.dest + " (is it writable?)"; }, false, false},
         {"foreign folder",
-         [&](CartridgeBuild& t, Watcher& w, std::vector<kt::Pin>& p) {
+         [&](CartridgeBuild& t, kt::Recorder& w, std::vector<kt::Pin>& p) {
              ok_rom(t, w, p);
              kt::make_dirs(t.folder() + SEP + "saves");
              kt::write_file(t.folder() + SEP + "saves" + SEP + "slot1", "mine");
          },
          [&](CartridgeBuild& t) { return t.folder() + already; }, false, false},
         {"foreign plain file",
-         [&](CartridgeBuild& t, Watcher& w, std::vector<kt::Pin>& p) {
+         [&](CartridgeBuild& t, kt::Recorder& w, std::vector<kt::Pin>& p) {
              ok_rom(t, w, p);
              kt::make_dirs(t.dest);
              kt::write_file(t.folder(), "a file under the build folder's name");
          },
          [&](CartridgeBuild& t) { return t.folder() + already; }, false, false},
         {"game data not written",
-         [&](CartridgeBuild& t, Watcher& w, std::vector<kt::Pin>& p) {
+         [&](CartridgeBuild& t, kt::Recorder& w, std::vector<kt::Pin>& p) {
              ok_rom(t, w, p);
              w.act_at = "Writing the game's data";
              w.action = [&t] { kt::make_dirs(t.staging() + SEP + "romdata.bin"); };
          },
          [](CartridgeBuild& t) { return "cannot write " + t.staging() + SEP + "romdata.bin"; }, false, false},
         {"marker not written",
-         [&](CartridgeBuild& t, Watcher& w, std::vector<kt::Pin>& p) {
+         [&](CartridgeBuild& t, kt::Recorder& w, std::vector<kt::Pin>& p) {
              ok_rom(t, w, p);
              w.act_at = "Finishing";
              // The staging folder is marked from the start; a folder in the
@@ -291,7 +251,7 @@ TEST_F(CartridgeBuild, FailureMessages) {
          },
          [](CartridgeBuild& t) { return "cannot write in " + t.staging(); }, false, false},
         {"leftover staging cannot be cleared",
-         [&](CartridgeBuild& t, Watcher& w, std::vector<kt::Pin>& p) {
+         [&](CartridgeBuild& t, kt::Recorder& w, std::vector<kt::Pin>& p) {
              ok_rom(t, w, p);
              kt::make_dirs(t.staging());
              kt::write_file(t.staging() + SEP + ".kelvorn", "0.74\n");
@@ -301,7 +261,7 @@ TEST_F(CartridgeBuild, FailureMessages) {
          },
          [](CartridgeBuild& t) { return "cannot clear " + t.staging(); }, true, true},
         {"earlier build cannot be removed",
-         [&](CartridgeBuild& t, Watcher& w, std::vector<kt::Pin>& p) {
+         [&](CartridgeBuild& t, kt::Recorder& w, std::vector<kt::Pin>& p) {
              ok_rom(t, w, p);
              earlier_build(t);
              p.emplace_back();
@@ -309,7 +269,7 @@ TEST_F(CartridgeBuild, FailureMessages) {
          },
          [](CartridgeBuild& t) { return "cannot replace the earlier build at " + t.folder(); }, true, false},
         {"final move fails",
-         [&](CartridgeBuild& t, Watcher& w, std::vector<kt::Pin>& p) {
+         [&](CartridgeBuild& t, kt::Recorder& w, std::vector<kt::Pin>& p) {
              ok_rom(t, w, p);
              earlier_build(t);
              w.act_at = "Finishing";
@@ -334,7 +294,7 @@ TEST_F(CartridgeBuild, FailureMessages) {
         kt::make_dirs(dir.path);
         dest = dir / "dest";
         rom = dir / "game.z64";
-        Watcher w;
+        kt::Recorder w;
         std::vector<kt::Pin> pins;
         pins.reserve(4);
         c.arrange(*this, w, pins);

@@ -9,6 +9,7 @@
 
 #include "builder/build.h"
 #include "builder/embedded.h"
+#include "support/rom.h"
 #include "support/test_support.h"
 
 namespace {
@@ -26,12 +27,9 @@ TEST(NoGames, MissingOrEmptyExecutableStopsTheBuild) {
     }
 
     std::string rom = dir / "game.z64";
-    kt::write_file(rom, std::vector<unsigned char>(8388608, 0x11));
+    kt::write_file(rom, std::vector<unsigned char>(kt::CARTRIDGE_ROM_SIZE, 0x11));
     std::string dest = dir / "dest";
-    BuildRequest r = {};
-    r.game = GAME_TOP_GEAR_RALLY;
-    r.rom_path = rom.c_str();
-    r.dest_dir = dest.c_str();
+    BuildRequest r = kt::cartridge_request(rom, dest);
     EXPECT_EQ(run_build(&r, nullptr, 0, nullptr, error, sizeof error), 0);
     EXPECT_STREQ(error, "the builder is missing its copy of the game (tollvane); download it again");
     EXPECT_TRUE(kt::snapshot(dest).empty());

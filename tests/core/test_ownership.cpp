@@ -28,6 +28,7 @@
 #include "builder/build.h"
 #include "builder/staging.h"
 #include "core/fs_conditions.h"
+#include "support/rom.h"
 #include "support/test_support.h"
 
 namespace {
@@ -35,11 +36,6 @@ namespace {
 const std::string SEP = PATH_SEP_STR;
 const char FOREIGN[] = " already exists and was not made by this builder; move it away or pick another folder";
 const char MARKER[] = "0.74\n";
-
-std::string rom_bytes(uint32_t seed) {
-    std::vector<unsigned char> b = kt::random_bytes(8388608, seed);
-    return std::string(b.begin(), b.end());
-}
 
 // A destination and the three names a build of either game uses in it.
 struct Destination : ::testing::Test {
@@ -65,15 +61,7 @@ struct Destination : ::testing::Test {
         memset(error, '#', sizeof error);
         return run_build(&r, nullptr, 0, nullptr, error, sizeof error);
     }
-    BuildRequest cartridge(const std::string& rom) const {
-        BuildRequest r;
-        r.game = GAME_TOP_GEAR_RALLY;
-        r.bin_path = "";
-        r.cue_path = "";
-        r.rom_path = rom.c_str();
-        r.dest_dir = dest.c_str();
-        return r;
-    }
+    BuildRequest cartridge(const std::string& rom) const { return kt::cartridge_request(rom, dest); }
 };
 
 // Anything the user keeps under the staging or the aside name stops the
@@ -81,7 +69,7 @@ struct Destination : ::testing::Test {
 TEST_F(Destination, ForeignEntriesUnderOurNamesAreNeverTouched) {
     const GameKind tgr = GAME_TOP_GEAR_RALLY;
     std::string rom = dir / "game.z64";
-    kt::write_file(rom, rom_bytes(1));
+    kt::write_file(rom, kt::synthetic_rom(1, false));
     struct Case {
         const char* name;
         std::function<std::string(Destination&)> arrange;  // returns the entry to name
@@ -101,7 +89,7 @@ TEST_F(Destination, ForeignEntriesUnderOurNamesAreNeverTouched) {
         {"the user's ROM kept in a folder named like the staging folder",
          [&](Destination& t) {
              kt::make_dirs(t.staging(tgr));
-             kt::write_file(t.staging(tgr) + SEP + "game.z64", rom_bytes(1));
+             kt::write_file(t.staging(tgr) + SEP + "game.z64", kt::synthetic_rom(1, false));
              return t.staging(tgr);
          }},
         {"a folder named like the aside folder",
@@ -194,7 +182,7 @@ TEST_F(Destination, InputsInsideFoldersTheBuildRemovesAreRefused) {
         std::string rom = c.spell(home + SEP + "game.z64");
         kt::write_file(home + SEP + "Boss Rally.bin", "disc");
         kt::write_file(home + SEP + "Boss Rally.cue", "sheet");
-        kt::write_file(home + SEP + "game.z64", rom_bytes(2));
+        kt::write_file(home + SEP + "game.z64", kt::synthetic_rom(2, false));
         std::vector<std::string> before = kt::snapshot(dest);
 
         BuildRequest r = cartridge(rom);
@@ -218,7 +206,7 @@ TEST_F(Destination, InputsInsideFoldersTheBuildRemovesAreRefused) {
 TEST_F(Destination, InputsReachedThroughALinkAreRefusedToo) {
     const GameKind tgr = GAME_TOP_GEAR_RALLY;
     earlier_build(folder(tgr));
-    kt::write_file(folder(tgr) + SEP + "game.z64", rom_bytes(3));
+    kt::write_file(folder(tgr) + SEP + "game.z64", kt::synthetic_rom(3, false));
     std::string link = dir / "roms";
     ASSERT_EQ(symlink(folder(tgr).c_str(), link.c_str()), 0);
     std::string rom = link + SEP + "game.z64";
@@ -237,7 +225,7 @@ TEST_F(Destination, InputsReachedThroughALinkAreRefusedToo) {
 TEST_F(Destination, AnEarlierBuildLeftAsideIsAnEarlierBuild) {
     const GameKind tgr = GAME_TOP_GEAR_RALLY;
     std::string rom = dir / "game.z64";
-    kt::write_file(rom, rom_bytes(4));
+    kt::write_file(rom, kt::synthetic_rom(4, false));
     earlier_build(aside(tgr));
     kt::write_file(aside(tgr) + SEP + "my-notes.txt", "added by the user");
     BuildRequest r = cartridge(rom);
@@ -405,10 +393,10 @@ TEST_F(Destination, AnInputChangedAfterItsCheckIsRefused) {
         std::function<void(const std::string&)> change;
     } cases[] = {
         {"ROM rewritten in place", GAME_TOP_GEAR_RALLY, &rom,
-         [](const std::string& p) { kt::write_file(p, rom_bytes(6).substr(0, 8388600)); }},
+         [](const std::string& p) { kt::write_file(p, kt::synthetic_rom(6, false).substr(0, 8388600)); }},
         {"ROM replaced by another file", GAME_TOP_GEAR_RALLY, &rom,
          [&](const std::string& p) {
-             kt::write_file(dir / "other.z64", rom_bytes(7));
+             kt::write_file(dir / "other.z64", kt::synthetic_rom(7, false));
              kt::remove_all(p);
              std::filesystem::rename(std::filesystem::u8path(dir / "other.z64"), std::filesystem::u8path(p));
          }},
@@ -420,7 +408,7 @@ TEST_F(Destination, AnInputChangedAfterItsCheckIsRefused) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         kt::remove_all(dest);
-        kt::write_file(rom, rom_bytes(5));
+        kt::write_file(rom, kt::synthetic_rom(5, false));
         kt::write_file(bin, std::string(2352 * 2, 'x'));
         kt::write_file(cue, sheet);
         FileCheck rom_check, bin_check, cue_check;
@@ -443,7 +431,7 @@ TEST_F(Destination, AnInputChangedAfterItsCheckIsRefused) {
     }
     // Unchanged, the checked ROM builds.
     kt::remove_all(dest);
-    kt::write_file(rom, rom_bytes(5));
+    kt::write_file(rom, kt::synthetic_rom(5, false));
     FileCheck rom_check;
     check_cartridge_rom(rom.c_str(), &rom_check, nullptr, 0);
     BuildRequest r = cartridge(rom);

@@ -9,31 +9,23 @@
 
 #include "formats/disc/iso.h"
 #include "disc/volume_builder.h"
+#include "support/recorder.h"
 #include "support/test_support.h"
 
 namespace kt {
 
-struct Extraction {
+// An extraction's result and the reports it made.
+struct Extraction : Recorder {
     int ok = 0;
     std::string error;
-    std::vector<double> fractions;
-    std::vector<std::string> statuses;
-    CancelFlag* cancel_after_first = nullptr;   // set by the first progress call
 };
-
-inline void record_progress(uint64_t user, double fraction, const char* status) {
-    Extraction* e = (Extraction*)(uintptr_t)user;
-    e->fractions.push_back(fraction);
-    e->statuses.push_back(status ? status : "<null>");
-    if (e->cancel_after_first) request_cancel(e->cancel_after_first);
-}
 
 // track_end: the data track's end as a cue sheet gives it, 0 for none.
 inline Extraction extract(const std::string& bin, const std::string& target, const CancelFlag* cancel = nullptr,
                           double low = 0, double high = 0.1, uint64_t track_end = 0) {
     Extraction e;
     char error[1024] = "";
-    const Progress progress = progress_step(record_progress, (uint64_t)(uintptr_t)&e, low, high, cancel);
+    const Progress progress = e.step(low, high, cancel);
     if (track_end)
         e.ok = extract_disc_track_files(bin.c_str(), track_end, target.c_str(), &progress, error, sizeof error);
     else

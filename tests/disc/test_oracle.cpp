@@ -17,9 +17,9 @@ TEST(DiscOracle, ExtractFixtures) {
         remove_all(target);
         Extraction e = extract(join(fix, std::string(name) + ".bin"), target, nullptr, 0, 0.1);
         ASSERT_EQ(e.ok, 1) << e.error;
-        ASSERT_FALSE(e.fractions.empty());
-        EXPECT_DOUBLE_EQ(e.fractions.back(), 0.1);
-        for (size_t i = 1; i < e.fractions.size(); ++i) EXPECT_LT(e.fractions[i - 1], e.fractions[i]);
+        ASSERT_FALSE(e.fractions().empty());
+        EXPECT_DOUBLE_EQ(e.fractions().back(), 0.1);
+        for (size_t i = 1; i < e.fractions().size(); ++i) EXPECT_LT(e.fractions()[i - 1], e.fractions()[i]);
     }
 }
 

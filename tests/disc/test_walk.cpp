@@ -381,11 +381,11 @@ TEST(DiscCopy, ProgressOfTheCopyingWalk) {
     // One report per chunk: A in two chunks, E none, B one; the root
     // directx is not counted, so the copy ends exactly at high.
     const double total = 262144.0;
-    ASSERT_EQ(e.fractions.size(), 3u);
-    EXPECT_DOUBLE_EQ(e.fractions[0], 131072.0 * 0.25 / total + 0.25);
-    EXPECT_DOUBLE_EQ(e.fractions[1], 200000.0 * 0.25 / total + 0.25);
-    EXPECT_EQ(e.fractions[2], 0.5);
-    for (auto& s : e.statuses) EXPECT_EQ(s, COPYING);
+    ASSERT_EQ(e.fractions().size(), 3u);
+    EXPECT_DOUBLE_EQ(e.fractions()[0], 131072.0 * 0.25 / total + 0.25);
+    EXPECT_DOUBLE_EQ(e.fractions()[1], 200000.0 * 0.25 / total + 0.25);
+    EXPECT_EQ(e.fractions()[2], 0.5);
+    for (auto& s : e.statuses()) EXPECT_EQ(s, COPYING);
 }
 
 // copy_disc_file on its own, with the extraction's totals set by hand.
@@ -424,12 +424,15 @@ TEST(DiscCopy, ChunksProgressAndCancel) {
         ASSERT_NE(volume.file, nullptr);
         Extraction sink;
         CancelFlag cancel(c.cancel);
-        if (c.cancel_after_first) sink.cancel_after_first = &cancel;
+        if (c.cancel_after_first) {
+            sink.cancel = &cancel;
+            sink.cancel_at_call = 1;
+        }
         char error[256] = "";
         DiscExtraction x = {};
         x.volume = &volume;
         x.byte_total = c.byte_total;
-        x.progress = progress_step(record_progress, (uint64_t)(uintptr_t)&sink, 0, 0.1, &cancel);
+        x.progress = sink.step(0, 0.1, &cancel);
         x.error = error;
         x.error_capacity = sizeof error;
         x.copying = 1;
@@ -440,8 +443,8 @@ TEST(DiscCopy, ChunksProgressAndCancel) {
         fclose(volume.file);
         EXPECT_EQ(ok, c.ok);
         EXPECT_EQ(std::string(error), c.ok ? "" : "cancelled");
-        ASSERT_EQ(sink.fractions.size(), c.fractions.size());
-        for (size_t i = 0; i < c.fractions.size(); ++i) EXPECT_DOUBLE_EQ(sink.fractions[i], c.fractions[i]);
+        ASSERT_EQ(sink.fractions().size(), c.fractions.size());
+        for (size_t i = 0; i < c.fractions.size(); ++i) EXPECT_DOUBLE_EQ(sink.fractions()[i], c.fractions[i]);
         EXPECT_EQ(exists(out), c.final_exists);
         EXPECT_EQ(exists(out + ".part"), c.part_exists);
         if (c.final_exists) {
@@ -461,13 +464,14 @@ TEST(DiscCopy, CancelDuringExtraction) {
                                                 file_node("NEXT.BIN;1", "never")})));
     CancelFlag cancel(0);
     Extraction e;
-    e.cancel_after_first = &cancel;
+    e.cancel = &cancel;
+    e.cancel_at_call = 1;
     char error[256] = "";
-    const Progress progress = progress_step(record_progress, (uint64_t)(uintptr_t)&e, 0, 0.1, &cancel);
+    const Progress progress = e.step(0, 0.1, &cancel);
     int ok = extract_disc_files(bin.c_str(), (dir / "out").c_str(), &progress, error, sizeof error);
     EXPECT_EQ(ok, 0);
     EXPECT_STREQ(error, "cancelled");
-    EXPECT_EQ(e.fractions.size(), 1u);
+    EXPECT_EQ(e.fractions().size(), 1u);
     EXPECT_FALSE(exists(join(dir / "out", "BIG.BIN")));
     EXPECT_FALSE(exists(join(dir / "out", "NEXT.BIN")));
 }

@@ -16,6 +16,7 @@
 #include "formats/flac/flac.h"
 #include "flac/flac_reference.h"
 #include "flac/music_fixture.h"
+#include "support/recorder.h"
 #include "support/test_support.h"
 
 namespace {
@@ -72,23 +73,9 @@ struct Encoded {
     std::string file;  // bytes of the produced FLAC file
 };
 
-struct ProgressLog {
-    std::vector<double> fractions;
-    int non_null_status = 0;
-    int cancel_at_call = 0;  // set *cancel on this call (1-based), 0 never
-    CancelFlag* cancel = nullptr;
-};
-
-void log_progress(uint64_t user, double fraction, const char* status) {
-    ProgressLog* log = (ProgressLog*)(uintptr_t)user;
-    log->fractions.push_back(fraction);
-    if (status) ++log->non_null_status;
-    if (log->cancel_at_call && (int)log->fractions.size() == log->cancel_at_call) *log->cancel = 1;
-}
-
 // Encodes pcm (sample_count stereo samples are requested, which may exceed
 // what pcm holds) into dir/out.flac.
-Encoded encode(const kt::TempDir& dir, const Pcm& pcm, uint64_t sample_count, ProgressLog* log = nullptr,
+Encoded encode(const kt::TempDir& dir, const Pcm& pcm, uint64_t sample_count, kt::Recorder* log = nullptr,
                double low = 0, double high = 1, const CancelFlag* cancel = nullptr) {
     const std::string in = dir / "in.raw", out = dir / "out.flac";
     kt::write_file(in, pcm);
@@ -99,7 +86,8 @@ Encoded encode(const kt::TempDir& dir, const Pcm& pcm, uint64_t sample_count, Pr
         return e;
     }
     char error[256] = "";
-    e.result = encode_track_flac(source, sample_count, out.c_str(), kt::Step(log ? log_progress : nullptr, (uint64_t)(uintptr_t)log, low, high, cancel), error, sizeof error);
+    const Progress progress = log ? log->step(low, high, cancel) : progress_step(nullptr, 0, low, high, cancel);
+    e.result = encode_track_flac(source, sample_count, out.c_str(), &progress, error, sizeof error);
     fclose(source);
     e.error = error;
     e.file = kt::read_file(out);
@@ -269,12 +257,12 @@ TEST(FlacEncode, Progress) {
     for (const Case& c : cases) {
         const uint64_t n = c.frames_of_4096 * 4096 + c.extra;
         kt::TempDir dir("flac");
-        ProgressLog log;
+        kt::Recorder log;
         Pcm pcm(n * 4, 0);
         Encoded e = encode(dir, pcm, n, &log, c.low, c.high);
         ASSERT_EQ(e.result, 1) << e.error;
-        EXPECT_EQ(log.fractions, c.want) << n;
-        EXPECT_EQ(log.non_null_status, 0);
+        EXPECT_EQ(log.fractions(), c.want) << n;
+        EXPECT_EQ(log.statuses_given(), 0);
     }
 }
 
@@ -310,13 +298,13 @@ TEST(FlacEncode, FailuresLeaveNoFiles) {
         const std::string out = kt::join(folder, "track02.flac");
         if (!c.missing_folder) kt::write_file(out, std::string("earlier"));
         CancelFlag cancel(c.cancel);
-        ProgressLog log;
+        kt::Recorder log;
         log.cancel = &cancel;
         log.cancel_at_call = c.cancel_at_progress;
         FILE* source = open_utf8(in.c_str(), "rb");
         ASSERT_TRUE(source);
         char error[256] = "";
-        int result = encode_track_flac(source, count, out.c_str(), kt::Step(log_progress, (uint64_t)(uintptr_t)&log, 0, 1, &cancel), error, sizeof error);
+        int result = encode_track_flac(source, count, out.c_str(), kt::Step(kt::record, log.user(), 0, 1, &cancel), error, sizeof error);
         fclose(source);
         EXPECT_EQ(result, 0) << c.name;
         std::string want = c.message;
@@ -329,7 +317,7 @@ TEST(FlacEncode, FailuresLeaveNoFiles) {
             EXPECT_EQ(kt::read_file(out), "earlier") << c.name << ": the earlier file must stay untouched";
         }
         if (c.cancel_at_progress) {
-            EXPECT_EQ(log.fractions.size(), 1u) << c.name;
+            EXPECT_EQ(log.fractions().size(), 1u) << c.name;
         }
         // The same failure without an error buffer.
         source = open_utf8(in.c_str(), "rb");

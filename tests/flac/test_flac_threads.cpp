@@ -28,6 +28,7 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes(void);
 #include "formats/flac/flac.h"
 #include "flac/flac_reference.h"
 #include "flac/music_fixture.h"
+#include "support/recorder.h"
 #include "support/test_support.h"
 
 namespace {
@@ -61,32 +62,15 @@ Pcm make_pcm(size_t n, uint32_t seed, int kind) {
     return pcm;
 }
 
-struct Log {
-    std::vector<double> fractions;
-    std::vector<long long> positions;  // of the source at each call
-    int non_null_status = 0;
-    int cancel_at_call = 0;  // set the flag, from another thread, on this call
-    CancelFlag* cancel = nullptr;
+// The reports, and at each of them the source's read position and (where
+// it can be read) the heap in use.
+struct Log : kt::Recorder {
+    std::vector<long long> positions;
     FILE* source = nullptr;
 #ifdef KT_HEAP_IN_USE
     size_t heap_peak = 0;
 #endif
 };
-
-void on_progress(uint64_t user, double fraction, const char* status) {
-    Log* log = (Log*)(uintptr_t)user;
-    log->fractions.push_back(fraction);
-    if (status) ++log->non_null_status;
-    if (log->source) log->positions.push_back((long long)ftell(log->source));
-#ifdef KT_HEAP_IN_USE
-    const size_t heap = KT_HEAP_IN_USE();
-    if (heap > log->heap_peak) log->heap_peak = heap;
-#endif
-    if (log->cancel_at_call && (int)log->fractions.size() == log->cancel_at_call) {
-        CancelFlag* flag = log->cancel;
-        std::thread([flag] { request_cancel(flag); }).join();
-    }
-}
 
 struct Encoded {
     int result = 0;
@@ -107,10 +91,20 @@ Encoded encode_file(const std::string& in, uint64_t sample_count, const std::str
         return run;
     }
     run.log.source = source;
+    Log* log_at = &run.log;
+    run.log.probe = [log_at] {
+        if (log_at->source) log_at->positions.push_back((long long)ftell(log_at->source));
+#ifdef KT_HEAP_IN_USE
+        const size_t heap = KT_HEAP_IN_USE();
+        if (heap > log_at->heap_peak) log_at->heap_peak = heap;
+#endif
+    };
     char error[512] = "";
-    run.result = encode_track_flac(source, sample_count, out.c_str(), kt::Step(on_progress, (uint64_t)(uintptr_t)&run.log, 0.1, 0.98, cancel), error, sizeof error, threads);
+    const Progress progress = run.log.step(0.1, 0.98, cancel);
+    run.result = encode_track_flac(source, sample_count, out.c_str(), &progress, error, sizeof error, threads);
     fclose(source);
     run.log.source = nullptr;
+    run.log.probe = nullptr;
     run.error = error;
     run.file = kt::read_file(out);
     return run;
@@ -157,9 +151,9 @@ TEST(FlacThreads, SameBytesAsOneThreadAndThePlainEncoder) {
                 ASSERT_EQ(run.result, 1) << run.error;
                 ASSERT_EQ(run.file.size(), want.size());
                 ASSERT_TRUE(run.file == want) << "differs from the plain encoder's file";
-                EXPECT_EQ(run.log.non_null_status, 0);
-                if (threads == 1) one_thread_fractions = run.log.fractions;
-                EXPECT_EQ(run.log.fractions, one_thread_fractions);
+                EXPECT_EQ(run.log.statuses_given(), 0);
+                if (threads == 1) one_thread_fractions = run.log.fractions();
+                EXPECT_EQ(run.log.fractions(), one_thread_fractions);
             }
         }
         if (input.name == "130 frames") {
@@ -219,6 +213,7 @@ TEST(FlacThreads, FailuresEndAsOnOneThread) {
             Log log;
             log.cancel = &cancel;
             log.cancel_at_call = c.cancel_at_call;
+            log.cancel_from_thread = true;
 #if !defined(_WIN32)
             struct rlimit saved;
             getrlimit(RLIMIT_FSIZE, &saved);
@@ -238,9 +233,9 @@ TEST(FlacThreads, FailuresEndAsOnOneThread) {
             EXPECT_EQ(run.error, c.message[0] ? std::string(c.message) : "cannot write " + out);
             EXPECT_FALSE(kt::exists(out + ".part"));
             EXPECT_EQ(run.file, "earlier") << "the earlier file must stay untouched";
-            EXPECT_EQ(run.log.fractions.size(), c.progress_calls);
-            if (threads == 1) one_thread_fractions = run.log.fractions;
-            EXPECT_EQ(run.log.fractions, one_thread_fractions);
+            EXPECT_EQ(run.log.fractions().size(), c.progress_calls);
+            if (threads == 1) one_thread_fractions = run.log.fractions();
+            EXPECT_EQ(run.log.fractions(), one_thread_fractions);
         }
     }
 }

@@ -29,7 +29,7 @@ if ! mount -t tmpfs -o size=64m kelvorn-faults "$MNT" 2>/dev/null; then
     exit 77
 fi
 trap 'umount "$MNT" 2>/dev/null || umount -l "$MNT" 2>/dev/null || true' EXIT
-sh "$HERE/make_small_disc.sh" "$MKDISC" "$WORK/disc"
+sh "$HERE/../../tools/disc/make_small_disc.sh" "$MKDISC" "$WORK/disc"
 # What the program is given: Unix paths, or drive Z: paths under Wine.
 arg_path() { if [ -n "$WINE_RUN" ]; then printf 'Z:%s' "$1" | tr '/' '\\'; else printf '%s' "$1"; fi; }
 export KELVORN_TEST_DIGESTS="$(arg_path "$WORK/disc/digests.txt")"

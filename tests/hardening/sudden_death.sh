@@ -25,7 +25,7 @@ if ! command -v strace >/dev/null 2>&1; then
     exit 77
 fi
 mkdir -p "$WORK"
-sh "$HERE/make_small_disc.sh" "$MKDISC" "$WORK/disc"
+sh "$HERE/../../tools/disc/make_small_disc.sh" "$MKDISC" "$WORK/disc"
 export KELVORN_TEST_DIGESTS="$WORK/disc/digests.txt"
 # LeakSanitizer cannot run under ptrace.
 export ASAN_OPTIONS=detect_leaks=0

@@ -16,7 +16,7 @@ WINE_RUN=$4
 POINTS=${5:-30}
 HERE=$(cd "$(dirname "$0")" && pwd)
 mkdir -p "$WORK"
-sh "$HERE/make_small_disc.sh" "$MKDISC" "$WORK/disc"
+sh "$HERE/../../tools/disc/make_small_disc.sh" "$MKDISC" "$WORK/disc"
 winpath() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 export KELVORN_TEST_DIGESTS="$(winpath "$WORK/disc/digests.txt")"
 BIN="$(winpath "$WORK/disc/sd.bin")"

@@ -10,6 +10,7 @@
 
 #include "builder/build.h"
 #include "core/fs_conditions.h"
+#include "support/rom.h"
 #include "support/test_support.h"
 
 namespace {
@@ -20,17 +21,17 @@ TEST(HeldFiles, ReplacingABuildWhileOneOfItsFilesIsHeld) {
     if (!kt::pins_work()) GTEST_SKIP() << "files cannot be held here";
     kt::TempDir dir("held");
     std::string rom_a = dir / "a.z64", rom_b = dir / "b.z64", dest = dir / "dest";
-    kt::write_file(rom_a, kt::random_bytes(8388608, 21));
-    kt::write_file(rom_b, kt::random_bytes(8388608, 22));
+    kt::write_file(rom_a, kt::synthetic_rom(21, false));
+    kt::write_file(rom_b, kt::synthetic_rom(22, false));
     std::string folder = dest + SEP + "Top Gear Rally";
     std::string staging = dest + SEP + ".Top Gear Rally.building";
     std::string aside = dest + SEP + ".Top Gear Rally.replaced";
     char error[512];
 
-    BuildRequest earlier = {GAME_TOP_GEAR_RALLY, "", "", rom_a.c_str(), dest.c_str()};
+    BuildRequest earlier = kt::cartridge_request(rom_a, dest);
     ASSERT_EQ(run_build(&earlier, nullptr, 0, nullptr, error, sizeof error), 1) << error;
     std::vector<std::string> earlier_tree = kt::snapshot(folder);
-    BuildRequest fresh = {GAME_TOP_GEAR_RALLY, "", "", rom_b.c_str(), dest.c_str()};
+    BuildRequest fresh = kt::cartridge_request(rom_b, dest);
 
     struct Case {
         const char* name;

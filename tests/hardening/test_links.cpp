@@ -10,6 +10,7 @@
 
 #include "builder/build.h"
 #include "core/fs_conditions.h"
+#include "support/rom.h"
 #include "support/test_support.h"
 
 #ifndef _WIN32
@@ -75,9 +76,8 @@ TEST(ExchangePaths, SwapsBothOrChangesNothing) {
 
 // An 8 MiB cartridge image: the cartridge build checks only its size.
 std::string write_rom(const kt::TempDir& dir) {
-    std::vector<unsigned char> rom = kt::random_bytes(8388608, 11);
     std::string path = dir / "game.z64";
-    kt::write_file(path, rom);
+    kt::write_file(path, kt::synthetic_rom(11, false));
     return path;
 }
 
@@ -87,7 +87,7 @@ TEST(LinksInAnEarlierBuild, ReplacingTheBuildLeavesTheCanary) {
     std::string dest = dir / "dest", canary = dir / "canary";
     make_canary(canary);
     std::vector<std::string> canary_before = kt::snapshot(canary);
-    BuildRequest request = {GAME_TOP_GEAR_RALLY, "", "", rom.c_str(), dest.c_str()};
+    BuildRequest request = kt::cartridge_request(rom, dest);
     char error[512];
     ASSERT_EQ(run_build(&request, nullptr, 0, nullptr, error, sizeof error), 1) << error;
     std::string folder = dest + SEP + "Top Gear Rally";

@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "builder/build.h"
+#include "support/recorder.h"
+#include "support/rom.h"
 #include "support/test_support.h"
 
 namespace {
@@ -60,9 +62,11 @@ struct Holder {
 
 // Holds the build, once its staging folder is made, until the holder holds
 // what it waits for: the moment waits for the test, whatever the load.
-void wait_for_holder(uint64_t user, double, const char* status) {
-    Holder* holder = (Holder*)(uintptr_t)user;
-    if (status && strcmp(status, "Writing the game's data") == 0) holder->wait_until_held(60000);
+kt::Recorder waiting_for(Holder& holder) {
+    kt::Recorder r;
+    r.act_at = "Writing the game's data";
+    r.action = [&holder] { holder.wait_until_held(60000); };
+    return r;
 }
 
 struct Patience : ::testing::Test {
@@ -75,19 +79,15 @@ struct Patience : ::testing::Test {
     char error[1024];
 
     void SetUp() override {
-        kt::write_file(rom_a, kt::random_bytes(8388608, 31));
-        kt::write_file(rom_b, kt::random_bytes(8388608, 32));
+        kt::write_file(rom_a, kt::synthetic_rom(31, false));
+        kt::write_file(rom_b, kt::synthetic_rom(32, false));
     }
     // progress (may be null) sees the build's reports.
-    int build(const std::string& rom, ProgressFn progress = nullptr, uint64_t user = 0) {
-        BuildRequest r;
-        r.game = GAME_TOP_GEAR_RALLY;
-        r.bin_path = "";
-        r.cue_path = "";
-        r.rom_path = rom.c_str();
-        r.dest_dir = dest.c_str();
+    int build(const std::string& rom, kt::Recorder* progress = nullptr) {
+        BuildRequest r = kt::cartridge_request(rom, dest);
         error[0] = 0;
-        return run_build(&r, progress, user, nullptr, error, sizeof error);
+        return run_build(&r, progress ? kt::record : nullptr, progress ? progress->user() : 0, nullptr, error,
+                         sizeof error);
     }
     std::string romdata() const { return kt::read_file(folder + SEP + "romdata.bin"); }
 };
@@ -112,7 +112,8 @@ TEST_F(Patience, AHoldOfTwoSecondsIsWaitedFor) {
         if (c.before_build) {
             ASSERT_TRUE(holder.wait_until_held(60000));
         }
-        EXPECT_EQ(build(rom_b, wait_for_holder, (uint64_t)(uintptr_t)&holder), 1) << error;
+        kt::Recorder waiting = waiting_for(holder);
+        EXPECT_EQ(build(rom_b, &waiting), 1) << error;
         EXPECT_EQ(holder.finish(), 0u) << "the holder never held " << c.held;
         EXPECT_NE(romdata(), earlier);
         EXPECT_EQ(romdata().size(), 7927120u);
@@ -126,7 +127,8 @@ TEST_F(Patience, AHoldLongerThanThePatienceKeepsTheEarlierBuild) {
     std::vector<std::string> earlier = kt::snapshot(folder);
     Holder holder(staging, 16000);
     ASSERT_NE(holder.process, nullptr);
-    EXPECT_EQ(build(rom_b, wait_for_holder, (uint64_t)(uintptr_t)&holder), 0);
+    kt::Recorder waiting = waiting_for(holder);
+    EXPECT_EQ(build(rom_b, &waiting), 0);
     EXPECT_EQ(std::string(error), "cannot move the build into place at " + folder);
     EXPECT_EQ(holder.finish(), 0u);
     EXPECT_EQ(kt::snapshot(folder), earlier);

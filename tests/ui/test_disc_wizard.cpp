@@ -22,9 +22,9 @@ using namespace ui;
 
 namespace {
 
-enum { BIN_VERDICT = 5, CUE_VERDICT = 9 };
-enum { ID_CHOOSE_DEST = 102, ID_CONTINUE = 103, ID_BACK = 104, ID_BUILD = 105, ID_CANCEL = 106 };
-enum { ID_PLAY = 108, ID_DONE = 109, ID_CHOOSE_BIN = 110 };
+// The file rows, by the name each shows (see verdict_label).
+const wchar_t* const BIN_ROW = L"Disc image (.bin)";
+const wchar_t* const CUE_ROW = L"Cue sheet (.cue)";
 
 std::wstring text_of(HWND window) {
     wchar_t text[512] = {};
@@ -33,16 +33,9 @@ std::wstring text_of(HWND window) {
     return text;
 }
 
-Control control_at(const App& app, size_t index) {
-    auto all = app.controls();
-    return index < all.size() ? all[index] : Control();
-}
-
-std::wstring text_at(const App& app, size_t index) { return control_at(app, index).text; }
-
 bool build_enabled(const App& app) {
     Control build;
-    return app.find_id(ID_BUILD, &build) && build.enabled;
+    return app.find_id(IDC_BUILD, &build) && build.enabled;
 }
 
 std::wstring accepted(const std::string& name, const std::string& md5) {
@@ -145,9 +138,10 @@ struct Sample {
 template <class F>
 std::vector<Sample> sample_building_page(const App& app, F on_sample, int timeout_ms) {
     std::vector<Sample> samples;
-    auto page = app.controls();
-    if (page.size() != 4) return samples;
-    HWND bar = page[1].window, status = page[2].window;
+    Control bar_control;
+    if (!app.find_class(L"msctls_progress32", &bar_control)) return samples;
+    HWND bar = bar_control.window, status = status_label(app).window;
+    if (!status) return samples;
     for (DWORD t0 = GetTickCount(); IsWindow(bar) && GetTickCount() - t0 < (DWORD)timeout_ms; Sleep(5)) {
         std::wstring before = text_of(status);
         DWORD_PTR position = 0;
@@ -186,10 +180,10 @@ protected:
         std::string sums = kt::read_file(digests);
         const std::wstring bin_text = accepted("br.bin", digest_of(sums, "disc_image"));
         const std::wstring cue_text = accepted("br.cue", digest_of(sums, "cue_sheet"));
-        EXPECT_TRUE(app.wait_until([&] { return text_at(app, CUE_VERDICT) == cue_text; }, 60000))
-            << narrow(text_at(app, CUE_VERDICT));
-        EXPECT_TRUE(app.wait_until([&] { return text_at(app, BIN_VERDICT) == bin_text; }, 180000))
-            << narrow(text_at(app, BIN_VERDICT));
+        EXPECT_TRUE(app.wait_until([&] { return verdict_label(app, CUE_ROW).text == cue_text; }, 60000))
+            << narrow(verdict_label(app, CUE_ROW).text);
+        EXPECT_TRUE(app.wait_until([&] { return verdict_label(app, BIN_ROW).text == bin_text; }, 180000))
+            << narrow(verdict_label(app, BIN_ROW).text);
         EXPECT_TRUE(app.wait_until([&] { return build_enabled(app); }, 5000));
     }
     std::vector<TrackSpan> spans() const {
@@ -207,23 +201,23 @@ TEST_F(BossRallyWizard, ThroughClicksFromTheDiscImageToPlay) {
     ASSERT_EQ(plan.size(), 12u);
     App app;
     ASSERT_TRUE(app.start(kelvorn_testing_exe(), {}, env()));
-    ASSERT_TRUE(app.choose_through_dialog(ID_CHOOSE_DEST, widen(dest)));
-    ASSERT_TRUE(app.wait_until([&] { return text_at(app, 5) == widen(dest); }, 5000));
+    ASSERT_TRUE(app.choose_through_dialog(IDC_CHOOSE_DEST, widen(dest)));
+    ASSERT_TRUE(app.wait_until([&] { return label_under(app, L"Build into:").text == widen(dest); }, 5000));
     Control boss;
     ASSERT_TRUE(app.find_text(L"Boss Rally (PC, 1999)", &boss));
     EXPECT_TRUE(boss.checked);
     app.screenshot(shot_name("1_game"));
-    app.click(ID_CONTINUE);
+    app.click(IDC_CONTINUE);
     ASSERT_TRUE(app.wait_title(L"Your copy of Boss Rally", 10000));
 
     // Only the disc image is chosen; its cue sheet is found beside it.
-    ASSERT_TRUE(app.choose_through_dialog(ID_CHOOSE_BIN, widen(bin)));
+    ASSERT_TRUE(app.choose_through_dialog(IDC_CHOOSE_BIN, widen(bin)));
     expect_both_accepted(app);
     Image files = app.screenshot(shot_name("2_files_accepted"), false);
-    EXPECT_GT(green_pixels(files, control_at(app, BIN_VERDICT).rect), 20);
-    EXPECT_GT(green_pixels(files, control_at(app, CUE_VERDICT).rect), 20);
+    EXPECT_GT(green_pixels(files, verdict_label(app, BIN_ROW).rect), 20);
+    EXPECT_GT(green_pixels(files, verdict_label(app, CUE_ROW).rect), 20);
 
-    app.click(ID_BUILD);
+    app.click(IDC_BUILD);
     ASSERT_TRUE(app.wait_title(L"Building Boss Rally", 10000)) << narrow(app.title());
     EXPECT_EQ(compare_page(app.controls(), building_page(L"Building Boss Rally"), expected_dpi()), "");
     // Screenshots at the first track and once the bar is past half way.
@@ -239,7 +233,7 @@ TEST_F(BossRallyWizard, ThroughClicksFromTheDiscImageToPlay) {
         },
         600000);
     ASSERT_TRUE(app.wait_title(L"Boss Rally is ready", 30000)) << narrow(app.title()) << "\n"
-                                                               << narrow(text_at(app, 1));
+                                                               << narrow(message_label(app).text);
 
     // The bar never goes back, the status lines come in the plan's order,
     // and while a track is encoded the bar stays inside that track's span.
@@ -293,7 +287,7 @@ TEST_F(BossRallyWizard, ThroughClicksFromTheDiscImageToPlay) {
     for (const std::string& entry : kt::snapshot(dest)) EXPECT_EQ(entry.compare(0, 11, "Boss Rally/"), 0) << entry;
 
     // Play starts Boss Rally.exe from the build folder; the wizard stays.
-    app.click(ID_PLAY);
+    app.click(IDC_PLAY);
     HWND game = wait_window_titled(L"Boss Rally (stand-in)", 20000);
     ASSERT_NE(game, nullptr);
     EXPECT_NE(dialog_texts(game).find(L"The game's data is complete in"), std::wstring::npos)
@@ -305,7 +299,7 @@ TEST_F(BossRallyWizard, ThroughClicksFromTheDiscImageToPlay) {
     App::answer(game, IDOK);
     EXPECT_TRUE(app.running());
     EXPECT_EQ(app.title(), L"Boss Rally is ready");
-    app.click(ID_DONE);
+    app.click(IDC_CLOSE);
     EXPECT_EQ(app.wait_exit(10000), 0);
 }
 
@@ -319,10 +313,10 @@ TEST_F(BossRallyWizard, CancelDuringEncodingKeepsTheEarlierBuild) {
     App app;
     ASSERT_TRUE(app.start(kelvorn_testing_exe(), {L"--bin", widen(bin), L"--cue", widen(cue), L"--dest", widen(dest)},
                           env()));
-    app.click(ID_CONTINUE);
+    app.click(IDC_CONTINUE);
     ASSERT_TRUE(app.wait_title(L"Your copy of Boss Rally", 10000));
     expect_both_accepted(app);
-    app.click(ID_BUILD);
+    app.click(IDC_BUILD);
     HWND box = app.wait_message_box(10000);
     ASSERT_NE(box, nullptr);
     App::answer(box, IDYES);
@@ -339,7 +333,7 @@ TEST_F(BossRallyWizard, CancelDuringEncodingKeepsTheEarlierBuild) {
             if (cancelled_at || track < 4) return;
             cancelled_at = track;
             app.screenshot(shot_name("encoding"), false);
-            app.click(ID_CANCEL);
+            app.click(IDC_CANCEL);
         },
         600000);
     ASSERT_NE(cancelled_at, 0) << describe(samples);
@@ -361,7 +355,7 @@ TEST_F(BossRallyWizard, CancelDuringEncodingKeepsTheEarlierBuild) {
     EXPECT_EQ(kt::snapshot(dest), before);
 
     // Back: the files page checks both files again.
-    app.click(ID_BACK);
+    app.click(IDC_BACK);
     ASSERT_TRUE(app.wait_title(L"Your copy of Boss Rally", 10000));
     expect_both_accepted(app);
     app.close_window();

@@ -32,8 +32,10 @@ std::string layout_cue(const std::string& bin_name) {
 
 const wchar_t* const LAYOUT_NOTE = L"A different cue sheet, with the retail disc's track layout.";
 
-// Row positions: title, intro, then four controls per row, Back, Build.
-enum { BIN_VERDICT = 5, CUE_VERDICT = 9, ROM_VERDICT = 5 };
+// The file rows, by the name each shows (see verdict_label).
+const wchar_t* const BIN_ROW = L"Disc image (.bin)";
+const wchar_t* const CUE_ROW = L"Cue sheet (.cue)";
+const wchar_t* const ROM_ROW = L"Cartridge ROM";
 
 std::vector<Expected> file_row(const wchar_t* label, const char* md5, int y, int id) {
     static std::vector<std::wstring> keep;  // the texts outlive the table
@@ -55,9 +57,9 @@ std::vector<Expected> files_page(GameKind game) {
                         L"image of the retail Boss Rally CD (the data track and the 12 music tracks). Choosing "
                         L"either file finds the other beside it.",
                         SS_NOPREFIX, 24, 58, 540, 56, 0, "normal"});
-        for (const auto& e : file_row(L"Disc image (.bin)", "31c64f9b1e09788c2dfc384b44af8f6c", 122, 110))
+        for (const auto& e : file_row(L"Disc image (.bin)", "31c64f9b1e09788c2dfc384b44af8f6c", 122, IDC_CHOOSE_BIN))
             page.push_back(e);
-        for (const auto& e : file_row(L"Cue sheet (.cue)", "a48a4a5860558177c3041afee57e03c9", 228, 111))
+        for (const auto& e : file_row(L"Cue sheet (.cue)", "a48a4a5860558177c3041afee57e03c9", 228, IDC_CHOOSE_CUE))
             page.push_back(e);
     } else {
         page.push_back({L"Static", L"Your copy of Top Gear Rally", SS_NOPREFIX, 24, 20, 540, 32, 0, "title"});
@@ -65,24 +67,17 @@ std::vector<Expected> files_page(GameKind game) {
                         L"The game's data is copyrighted, so the builder cannot include it. Provide a ROM of the "
                         L"Top Gear Rally (USA) cartridge, in .z64, .v64 or .n64 byte order.",
                         SS_NOPREFIX, 24, 58, 540, 56, 0, "normal"});
-        for (const auto& e : file_row(L"Cartridge ROM", "6f7030284b6bc84a49e07da864526b52", 122, 112))
+        for (const auto& e : file_row(L"Cartridge ROM", "6f7030284b6bc84a49e07da864526b52", 122, IDC_CHOOSE_ROM))
             page.push_back(e);
     }
-    page.push_back({L"Button", L"Back", WS_TABSTOP, 352, 352, 100, 28, 104, "normal"});
-    page.push_back({L"Button", L"Build", WS_TABSTOP | BS_DEFPUSHBUTTON, 464, 352, 100, 28, 105, "normal"});
+    page.push_back({L"Button", L"Back", WS_TABSTOP, 352, 352, 100, 28, IDC_BACK, "normal"});
+    page.push_back({L"Button", L"Build", WS_TABSTOP | BS_DEFPUSHBUTTON, 464, 352, 100, 28, IDC_BUILD, "normal"});
     return page;
 }
 
-Control control_at(const App& app, size_t index) {
-    auto all = app.controls();
-    return index < all.size() ? all[index] : Control();
-}
-
-std::wstring text_at(const App& app, size_t index) { return control_at(app, index).text; }
-
 bool build_enabled(const App& app) {
     Control build;
-    return app.find_id(105, &build) && build.enabled;
+    return app.find_id(IDC_BUILD, &build) && build.enabled;
 }
 
 std::wstring checking(const std::string& name) { return widen(name) + L": checking..."; }
@@ -95,8 +90,8 @@ std::wstring verdict(const std::string& name, const std::string& md5, bool ok, c
 }
 
 // Waits for a row's verdict label to read text.
-bool wait_text(const App& app, size_t index, const std::wstring& text, int timeout_ms = 20000) {
-    return app.wait_until([&] { return text_at(app, index) == text; }, timeout_ms);
+bool wait_text(const App& app, const wchar_t* row, const std::wstring& text, int timeout_ms = 20000) {
+    return app.wait_until([&] { return verdict_label(app, row).text == text; }, timeout_ms);
 }
 
 // Pixels of the label's rectangle that are clearly green or clearly red.
@@ -135,7 +130,7 @@ protected:
     bool start_on_files_page(App& app, const std::wstring& exe, std::vector<std::wstring> args,
                              const std::vector<std::wstring>& env = {}) {
         if (!app.start(exe, args, env)) return false;
-        app.click(103);
+        app.click(IDC_CONTINUE);
         return app.wait_title(args.size() >= 2 && args[1] == L"tgr" ? L"Your copy of Top Gear Rally"
                                                                      : L"Your copy of Boss Rally",
                               10000);
@@ -153,13 +148,13 @@ TEST_F(FilesPage, LayoutsOfBothGamesWithNothingChosen) {
         ASSERT_TRUE(start_on_files_page(app, kelvorn_exe(), {L"--game", game ? std::wstring(L"tgr") : std::wstring(L"br")}));
         auto page = app.controls();
         EXPECT_EQ(compare_page(page, files_page(game), expected_dpi()), "");
-        for (size_t i : game ? std::vector<size_t>{ROM_VERDICT} : std::vector<size_t>{BIN_VERDICT, CUE_VERDICT})
-            EXPECT_EQ(page[i].text, L"No file chosen");
+        for (const wchar_t* row : game ? std::vector<const wchar_t*>{ROM_ROW} : std::vector<const wchar_t*>{BIN_ROW, CUE_ROW})
+            EXPECT_EQ(verdict_label(app, row).text, L"No file chosen");
         EXPECT_FALSE(build_enabled(app));
         app.screenshot(shot_name(game ? "files_tgr" : "files_br"));
         // Cancelling a file dialog changes nothing.
-        ASSERT_TRUE(app.cancel_dialog_of(game ? 112 : 110));
-        EXPECT_EQ(text_at(app, 5), L"No file chosen");
+        ASSERT_TRUE(app.cancel_dialog_of(game ? IDC_CHOOSE_ROM : IDC_CHOOSE_BIN));
+        EXPECT_EQ(verdict_label(app, game ? ROM_ROW : BIN_ROW).text, L"No file chosen");
         app.close_window();
         EXPECT_EQ(app.wait_exit(10000), 0);
     }
@@ -171,31 +166,31 @@ TEST_F(FilesPage, DiscImageFindsItsCueSheetAndIsCheckedFirst) {
     auto env = digests_env("disc_image=" + md5_of_file(bin) + "\ncue_sheet=" + md5_of_file(cue) + "\n");
     ASSERT_TRUE(start_on_files_page(app, kelvorn_testing_exe(), {}, env));
     app.hold_threads(2);
-    ASSERT_TRUE(app.choose_through_dialog(110, widen(bin)));
+    ASSERT_TRUE(app.choose_through_dialog(IDC_CHOOSE_BIN, widen(bin)));
     ASSERT_TRUE(app.wait_held(2, 10000));
-    EXPECT_EQ(text_at(app, BIN_VERDICT), checking("game.bin"));
-    EXPECT_EQ(text_at(app, CUE_VERDICT), checking("game.cue"));
+    EXPECT_EQ(verdict_label(app, BIN_ROW).text, checking("game.bin"));
+    EXPECT_EQ(verdict_label(app, CUE_ROW).text, checking("game.cue"));
     EXPECT_FALSE(build_enabled(app));
     app.screenshot(shot_name("checking"));
 
     // The first thread started is the disc image's.
     app.release_one();
-    ASSERT_TRUE(wait_text(app, BIN_VERDICT, verdict("game.bin", md5_of_file(bin), true, L"")));
-    EXPECT_EQ(text_at(app, CUE_VERDICT), checking("game.cue"));
+    ASSERT_TRUE(wait_text(app, BIN_ROW, verdict("game.bin", md5_of_file(bin), true, L"")));
+    EXPECT_EQ(verdict_label(app, CUE_ROW).text, checking("game.cue"));
     EXPECT_FALSE(build_enabled(app));
     app.release_one();
-    ASSERT_TRUE(wait_text(app, CUE_VERDICT, verdict("game.cue", md5_of_file(cue), true, L"")));
+    ASSERT_TRUE(wait_text(app, CUE_ROW, verdict("game.cue", md5_of_file(cue), true, L"")));
     EXPECT_TRUE(app.wait_until([&] { return build_enabled(app); }, 5000));
     Image shot = app.screenshot(shot_name("both_accepted"), false);
-    EXPECT_GT(colours_in(shot, control_at(app, BIN_VERDICT).rect).green, 20);
-    EXPECT_GT(colours_in(shot, control_at(app, CUE_VERDICT).rect).green, 20);
+    EXPECT_GT(colours_in(shot, verdict_label(app, BIN_ROW).rect).green, 20);
+    EXPECT_GT(colours_in(shot, verdict_label(app, CUE_ROW).rect).green, 20);
     app.close_window();
     EXPECT_EQ(app.wait_exit(10000), 0);
 }
 
 struct CueChoice {
     const char* name;
-    int button;              // 110 disc image, 111 cue sheet
+    int button;              // IDC_CHOOSE_BIN or IDC_CHOOSE_CUE
     const char* file;        // chosen file's name in the fixture folder
     bool bin_exists;         // game.bin beside it
     bool bin_row_filled;     // the disc image row gets the partner
@@ -218,15 +213,15 @@ TEST_P(CueSheetChoice, FillsTheRowsItShould) {
     ASSERT_TRUE(start_on_files_page(app, kelvorn_exe(), {}));
     ASSERT_TRUE(app.choose_through_dialog(c.button, widen(chosen)));
     // Whatever the button, the file lands in the cue sheet row.
-    ASSERT_TRUE(wait_text(app, CUE_VERDICT, verdict(c.file, md5_of_file(chosen), true, LAYOUT_NOTE)))
-        << narrow(text_at(app, CUE_VERDICT));
+    ASSERT_TRUE(wait_text(app, CUE_ROW, verdict(c.file, md5_of_file(chosen), true, LAYOUT_NOTE)))
+        << narrow(verdict_label(app, CUE_ROW).text);
     if (c.bin_row_filled)
-        EXPECT_TRUE(wait_text(app, BIN_VERDICT,
+        EXPECT_TRUE(wait_text(app, BIN_ROW,
                               verdict("game.bin", md5_of_file(bin), false,
                                       L"This is not the retail Boss Rally disc image (a raw BIN of the whole CD).")))
-            << narrow(text_at(app, BIN_VERDICT));
+            << narrow(verdict_label(app, BIN_ROW).text);
     else
-        EXPECT_EQ(text_at(app, BIN_VERDICT), L"No file chosen");
+        EXPECT_EQ(verdict_label(app, BIN_ROW).text, L"No file chosen");
     Sleep(300);
     EXPECT_FALSE(build_enabled(app));
     app.screenshot(shot_name("page"));
@@ -236,10 +231,10 @@ TEST_P(CueSheetChoice, FillsTheRowsItShould) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CueSheetChoice,
-    ::testing::Values(CueChoice{"cue_button_finds_image", 111, "game.cue", true, true},
-                      CueChoice{"image_missing", 111, "game.cue", false, false},
-                      CueChoice{"capitals_through_image_button", 110, "GAME.CUE", true, true},
-                      CueChoice{"no_cue_extension_no_partner_search", 111, "sheet.txt", true, false}),
+    ::testing::Values(CueChoice{"cue_button_finds_image", IDC_CHOOSE_CUE, "game.cue", true, true},
+                      CueChoice{"image_missing", IDC_CHOOSE_CUE, "game.cue", false, false},
+                      CueChoice{"capitals_through_image_button", IDC_CHOOSE_BIN, "GAME.CUE", true, true},
+                      CueChoice{"no_cue_extension_no_partner_search", IDC_CHOOSE_CUE, "sheet.txt", true, false}),
     [](const ::testing::TestParamInfo<CueChoice>& info) { return std::string(info.param.name); });
 
 TEST_F(FilesPage, VerdictColoursGreenAndRedOnlyWhenNoCheckIsPending) {
@@ -247,25 +242,25 @@ TEST_F(FilesPage, VerdictColoursGreenAndRedOnlyWhenNoCheckIsPending) {
     App app;
     ASSERT_TRUE(start_on_files_page(app, kelvorn_exe(), {}));
     app.hold_threads(2);
-    ASSERT_TRUE(app.choose_through_dialog(111, widen(cue)));
+    ASSERT_TRUE(app.choose_through_dialog(IDC_CHOOSE_CUE, widen(cue)));
     ASSERT_TRUE(app.wait_held(2, 10000));
     // The cue sheet's result arrives while the image's check still runs: its
     // text shows, in the default colour.
     app.release_one();
-    ASSERT_TRUE(wait_text(app, CUE_VERDICT, verdict("game.cue", md5_of_file(cue), true, LAYOUT_NOTE)));
+    ASSERT_TRUE(wait_text(app, CUE_ROW, verdict("game.cue", md5_of_file(cue), true, LAYOUT_NOTE)));
     Image pending = app.screenshot(shot_name("pending"), false);
-    Colours c = colours_in(pending, control_at(app, CUE_VERDICT).rect);
+    Colours c = colours_in(pending, verdict_label(app, CUE_ROW).rect);
     EXPECT_EQ(c.green, 0);
     EXPECT_EQ(c.red, 0);
     // When the last check reports, every verdict takes its colour.
     app.release_one();
-    ASSERT_TRUE(wait_text(app, BIN_VERDICT,
+    ASSERT_TRUE(wait_text(app, BIN_ROW,
                           verdict("game.bin", md5_of_file(bin), false,
                                   L"This is not the retail Boss Rally disc image (a raw BIN of the whole CD).")));
     // As the program drew it: a label left unpainted keeps its old colour.
     Image done = app.screenshot(shot_name("done"), false);
-    Colours cue_colours = colours_in(done, control_at(app, CUE_VERDICT).rect);
-    Colours bin_colours = colours_in(done, control_at(app, BIN_VERDICT).rect);
+    Colours cue_colours = colours_in(done, verdict_label(app, CUE_ROW).rect);
+    Colours bin_colours = colours_in(done, verdict_label(app, BIN_ROW).rect);
     EXPECT_GT(cue_colours.green, 20);
     EXPECT_EQ(cue_colours.red, 0);
     EXPECT_GT(bin_colours.red, 20);
@@ -284,17 +279,17 @@ TEST_F(FilesPage, SecondChoiceWhileTheFirstIsCheckedShowsOnlyTheSecond) {
     auto env = digests_env("cartridge_rom=" + md5_of_file(second) + "\n");
     ASSERT_TRUE(start_on_files_page(app, kelvorn_testing_exe(), {L"--game", L"tgr"}, env));
     app.hold_threads(1);
-    ASSERT_TRUE(app.choose_through_dialog(112, widen(first)));
+    ASSERT_TRUE(app.choose_through_dialog(IDC_CHOOSE_ROM, widen(first)));
     ASSERT_TRUE(app.wait_held(1, 10000));
-    EXPECT_EQ(text_at(app, ROM_VERDICT), checking("first.z64"));
-    ASSERT_TRUE(app.choose_through_dialog(112, widen(second)));
-    ASSERT_TRUE(wait_text(app, ROM_VERDICT, verdict("second.z64", md5_of_file(second), true, L"")));
+    EXPECT_EQ(verdict_label(app, ROM_ROW).text, checking("first.z64"));
+    ASSERT_TRUE(app.choose_through_dialog(IDC_CHOOSE_ROM, widen(second)));
+    ASSERT_TRUE(wait_text(app, ROM_ROW, verdict("second.z64", md5_of_file(second), true, L"")));
     // The first check has not reported: Build waits for it.
     Sleep(300);
     EXPECT_FALSE(build_enabled(app));
     app.release_held();
     EXPECT_TRUE(app.wait_until([&] { return build_enabled(app); }, 10000));
-    EXPECT_EQ(text_at(app, ROM_VERDICT), verdict("second.z64", md5_of_file(second), true, L""));
+    EXPECT_EQ(verdict_label(app, ROM_ROW).text, verdict("second.z64", md5_of_file(second), true, L""));
     app.close_window();
     EXPECT_EQ(app.wait_exit(10000), 0);
 }
@@ -311,21 +306,21 @@ TEST_F(FilesPage, EveryVisitChecksTheChosenInputsAgain) {
     app.hold_threads(1);
     ASSERT_TRUE(start_on_files_page(app, kelvorn_exe(), {L"--game", L"tgr", L"--rom", widen(rom)}));
     ASSERT_TRUE(app.wait_held(1, 10000));
-    EXPECT_EQ(text_at(app, ROM_VERDICT), checking("game.z64"));
+    EXPECT_EQ(verdict_label(app, ROM_ROW).text, checking("game.z64"));
     EXPECT_FALSE(build_enabled(app));
     app.release_held();
-    ASSERT_TRUE(wait_text(app, ROM_VERDICT, rejected));
+    ASSERT_TRUE(wait_text(app, ROM_ROW, rejected));
     EXPECT_FALSE(build_enabled(app));
 
-    app.click(104);
+    app.click(IDC_BACK);
     ASSERT_TRUE(app.wait_title(L"Build a game", 10000));
     app.hold_threads(1);
-    app.click(103);
+    app.click(IDC_CONTINUE);
     ASSERT_TRUE(app.wait_title(L"Your copy of Top Gear Rally", 10000));
     ASSERT_TRUE(app.wait_held(2, 10000));
-    EXPECT_EQ(text_at(app, ROM_VERDICT), checking("game.z64"));
+    EXPECT_EQ(verdict_label(app, ROM_ROW).text, checking("game.z64"));
     app.release_held();
-    ASSERT_TRUE(wait_text(app, ROM_VERDICT, rejected));
+    ASSERT_TRUE(wait_text(app, ROM_ROW, rejected));
     app.close_window();
     EXPECT_EQ(app.wait_exit(10000), 0);
 }
@@ -336,29 +331,29 @@ TEST_F(FilesPage, SwitchingGamesKeepsTheDiscPaths) {
     write_rom(rom, 9);
     App app;
     ASSERT_TRUE(start_on_files_page(app, kelvorn_exe(), {L"--rom", widen(rom)}));
-    ASSERT_TRUE(app.choose_through_dialog(110, widen(bin)));
-    ASSERT_TRUE(app.wait_until([&] { return text_at(app, CUE_VERDICT).rfind(L"game.cue\r\n", 0) == 0; }, 20000));
+    ASSERT_TRUE(app.choose_through_dialog(IDC_CHOOSE_BIN, widen(bin)));
+    ASSERT_TRUE(app.wait_until([&] { return verdict_label(app, CUE_ROW).text.rfind(L"game.cue\r\n", 0) == 0; }, 20000));
 
-    app.click(104);
+    app.click(IDC_BACK);
     ASSERT_TRUE(app.wait_title(L"Build a game", 10000));
-    app.click(101);
+    app.click(IDC_GAME_TOP_GEAR_RALLY);
     Sleep(200);
-    app.click(103);
+    app.click(IDC_CONTINUE);
     ASSERT_TRUE(app.wait_title(L"Your copy of Top Gear Rally", 10000));
     EXPECT_EQ(compare_page(app.controls(), files_page(GAME_TOP_GEAR_RALLY), expected_dpi()), "");
-    EXPECT_TRUE(wait_text(app, ROM_VERDICT,
+    EXPECT_TRUE(wait_text(app, ROM_ROW,
                           verdict("game.z64", md5_of_file(rom), false, L"This is not Top Gear Rally (USA).")));
 
-    app.click(104);
+    app.click(IDC_BACK);
     ASSERT_TRUE(app.wait_title(L"Build a game", 10000));
-    app.click(100);
+    app.click(IDC_GAME_BOSS_RALLY);
     Sleep(200);
-    app.click(103);
+    app.click(IDC_CONTINUE);
     ASSERT_TRUE(app.wait_title(L"Your copy of Boss Rally", 10000));
-    EXPECT_TRUE(wait_text(app, BIN_VERDICT,
+    EXPECT_TRUE(wait_text(app, BIN_ROW,
                           verdict("game.bin", md5_of_file(bin), false,
                                   L"This is not the retail Boss Rally disc image (a raw BIN of the whole CD).")));
-    EXPECT_TRUE(wait_text(app, CUE_VERDICT, verdict("game.cue", md5_of_file(cue), true, LAYOUT_NOTE)));
+    EXPECT_TRUE(wait_text(app, CUE_ROW, verdict("game.cue", md5_of_file(cue), true, LAYOUT_NOTE)));
     app.close_window();
     EXPECT_EQ(app.wait_exit(10000), 0);
 }
@@ -370,25 +365,25 @@ TEST_F(FilesPage, BackWorksWhileALargeDiscImageIsChecked) {
     std::filesystem::resize_file(std::filesystem::u8path(big), 700ull * 1024 * 1024);
     App app;
     ASSERT_TRUE(start_on_files_page(app, kelvorn_exe(), {L"--bin", widen(big)}));
-    ASSERT_EQ(text_at(app, BIN_VERDICT), checking("big.bin"));
-    app.click(104);
+    ASSERT_EQ(verdict_label(app, BIN_ROW).text, checking("big.bin"));
+    app.click(IDC_BACK);
     ASSERT_TRUE(app.wait_title(L"Build a game", 3000));
-    app.click(103);
+    app.click(IDC_CONTINUE);
     ASSERT_TRUE(app.wait_title(L"Your copy of Boss Rally", 3000));
     // Both checks end; the verdict of the big file shows.
-    EXPECT_TRUE(app.wait_until([&] { return text_at(app, BIN_VERDICT).rfind(L"big.bin\r\n", 0) == 0; }, 120000))
-        << narrow(text_at(app, BIN_VERDICT));
+    EXPECT_TRUE(app.wait_until([&] { return verdict_label(app, BIN_ROW).text.rfind(L"big.bin\r\n", 0) == 0; }, 120000))
+        << narrow(verdict_label(app, BIN_ROW).text);
     // Closed while a check reads the file: the process ends at once, without
     // waiting for the check. The check is held at its start, so that it is
     // still running when the window closes, however fast the file is read.
-    app.click(104);
+    app.click(IDC_BACK);
     ASSERT_TRUE(app.wait_title(L"Build a game", 3000));
     int held = app.held_count();
     app.hold_threads(1);
-    app.click(103);
+    app.click(IDC_CONTINUE);
     ASSERT_TRUE(app.wait_title(L"Your copy of Boss Rally", 3000));
     ASSERT_TRUE(app.wait_held(held + 1, 10000));
-    ASSERT_EQ(text_at(app, BIN_VERDICT), checking("big.bin"));
+    ASSERT_EQ(verdict_label(app, BIN_ROW).text, checking("big.bin"));
     app.close_window();
     EXPECT_EQ(app.wait_exit(3000), 0);
 }
@@ -403,28 +398,28 @@ TEST_F(FilesPage, WholeTopGearRallyWizardThroughClicks) {
     auto env = digests_env("cartridge_rom=" + md5_of_file(rom) + "\n");
     ASSERT_TRUE(app.start(kelvorn_testing_exe(), {}, env));
     app.screenshot(shot_name("1_game"));
-    app.click(101);
-    ASSERT_TRUE(app.choose_through_dialog(102, widen(dest)));
-    ASSERT_TRUE(app.wait_until([&] { return text_at(app, 5) == widen(dest); }, 5000));
+    app.click(IDC_GAME_TOP_GEAR_RALLY);
+    ASSERT_TRUE(app.choose_through_dialog(IDC_CHOOSE_DEST, widen(dest)));
+    ASSERT_TRUE(app.wait_until([&] { return label_under(app, L"Build into:").text == widen(dest); }, 5000));
     app.screenshot(shot_name("2_game_chosen"));
-    app.click(103);
+    app.click(IDC_CONTINUE);
     ASSERT_TRUE(app.wait_title(L"Your copy of Top Gear Rally", 10000));
     app.screenshot(shot_name("3_files"));
-    ASSERT_TRUE(app.choose_through_dialog(112, widen(rom)));
-    ASSERT_TRUE(wait_text(app, ROM_VERDICT, verdict("game.z64", md5_of_file(rom), true, L"")));
+    ASSERT_TRUE(app.choose_through_dialog(IDC_CHOOSE_ROM, widen(rom)));
+    ASSERT_TRUE(wait_text(app, ROM_ROW, verdict("game.z64", md5_of_file(rom), true, L"")));
     ASSERT_TRUE(app.wait_until([&] { return build_enabled(app); }, 5000));
     Image accepted = app.screenshot(shot_name("4_files_accepted"));
-    EXPECT_GT(colours_in(accepted, control_at(app, ROM_VERDICT).rect).green, 20);
-    app.click(105);
+    EXPECT_GT(colours_in(accepted, verdict_label(app, ROM_ROW).rect).green, 20);
+    app.click(IDC_BUILD);
     ASSERT_TRUE(app.wait_title(L"Top Gear Rally is ready", 30000)) << narrow(app.title());
     app.screenshot(shot_name("5_success"));
     std::string folder = kt::join(dest, "Top Gear Rally");
     EXPECT_EQ(kt::read_file(kt::join(folder, "romdata.bin")).size(), 8388608u - 461488u);
-    app.click(108);
+    app.click(IDC_PLAY);
     HWND game = wait_window_titled(L"Top Gear Rally (stand-in)", 20000);
     ASSERT_NE(game, nullptr);
     EXPECT_NE(dialog_texts(game).find(L"The game's data is complete in"), std::wstring::npos);
     App::answer(game, IDOK);
-    app.click(109);
+    app.click(IDC_CLOSE);
     EXPECT_EQ(app.wait_exit(10000), 0);
 }

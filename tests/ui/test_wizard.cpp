@@ -13,17 +13,12 @@ namespace {
 const wchar_t* const BOSS = L"Boss Rally (PC, 1999)";
 const wchar_t* const TOP_GEAR = L"Top Gear Rally (Nintendo 64, 1997)";
 
-Control control_at(const App& app, size_t index) {
-    auto all = app.controls();
-    return index < all.size() ? all[index] : Control();
-}
-
 bool checked(const App& app, const wchar_t* radio) {
     Control c;
     return app.find_text(radio, &c) && c.checked;
 }
 
-std::wstring dest_label(const App& app) { return control_at(app, 5).text; }
+std::wstring dest_label(const App& app) { return label_under(app, L"Build into:").text; }
 
 // The marker file a build of Kelvorn leaves in its folder.
 void write_marker(const std::string& folder) { kt::write_file(kt::join(folder, ".kelvorn"), "0.74\n"); }
@@ -47,7 +42,8 @@ TEST(StartUp, NoArgumentsShowsTheGamePage) {
     EXPECT_EQ(client.cx, MulDiv(588, dpi, 96));
     EXPECT_EQ(client.cy, MulDiv(400, dpi, 96));
     EXPECT_EQ(compare_page(app.controls(), GAME_PAGE, dpi), "");
-    Control title = control_at(app, 0);
+    Control title;
+    ASSERT_TRUE(app.find_title(&title));
     EXPECT_EQ(title.rect.left, MulDiv(24, dpi, 96));
     EXPECT_EQ(title.rect.right - title.rect.left, MulDiv(540, dpi, 96));
     EXPECT_TRUE(checked(app, BOSS));
@@ -158,10 +154,10 @@ TEST(GamePage, FolderDialogChoosesAndCancels) {
     App app;
     ASSERT_TRUE(app.start(kelvorn_exe(), {L"--dest", L"C:\\before"}));
     // The game picked by a click survives the page being rebuilt.
-    app.click(101);
+    app.click(IDC_GAME_TOP_GEAR_RALLY);
     ASSERT_TRUE(app.wait_until([&] { return checked(app, TOP_GEAR); }, 5000));
 
-    app.click(102);
+    app.click(IDC_CHOOSE_DEST);
     HWND dialog = app.wait_item_dialog(15000);
     ASSERT_NE(dialog, nullptr);
     App::dialog_cancel(dialog);
@@ -169,7 +165,7 @@ TEST(GamePage, FolderDialogChoosesAndCancels) {
     Sleep(300);
     EXPECT_EQ(dest_label(app), L"C:\\before");
 
-    app.click(102);
+    app.click(IDC_CHOOSE_DEST);
     dialog = app.wait_item_dialog(15000);
     ASSERT_NE(dialog, nullptr);
     screenshot_window(dialog, shot_name("folder_dialog"));
@@ -207,7 +203,7 @@ TEST_F(CartridgeBuild, FromTheCommandLineToPlayAndDone) {
     ASSERT_TRUE(app.wait_held(1, 10000));
     ASSERT_TRUE(app.wait_title(L"Building Top Gear Rally", 10000));
     EXPECT_EQ(compare_page(app.controls(), building_page(L"Building Top Gear Rally"), expected_dpi()), "");
-    EXPECT_EQ(control_at(app, 2).text, L"Starting");
+    EXPECT_EQ(status_label(app).text, L"Starting");
     app.screenshot(shot_name("building"));
     app.release_held();
 
@@ -219,7 +215,7 @@ TEST_F(CartridgeBuild, FromTheCommandLineToPlayAndDone) {
     expect_complete_cartridge_build(folder);
 
     // Play starts the built game from its folder; the wizard stays open.
-    app.click(108);
+    app.click(IDC_PLAY);
     HWND game = wait_window_titled(L"Top Gear Rally (stand-in)", 20000);
     ASSERT_NE(game, nullptr);
     EXPECT_NE(dialog_texts(game).find(L"The game's data is complete in"), std::wstring::npos)
@@ -231,7 +227,7 @@ TEST_F(CartridgeBuild, FromTheCommandLineToPlayAndDone) {
     EXPECT_TRUE(app.running());
     EXPECT_EQ(app.title(), L"Top Gear Rally is ready");
 
-    app.click(109);
+    app.click(IDC_CLOSE);
     EXPECT_EQ(app.wait_exit(10000), 0);
 }
 
@@ -242,10 +238,10 @@ TEST_F(CartridgeBuild, CancelGreysTheButtonAndTheBuildStillSucceeds) {
     ASSERT_TRUE(app.start(kelvorn_exe(), build_args()));
     ASSERT_TRUE(app.wait_held(1, 10000));
     ASSERT_TRUE(app.wait_title(L"Building Top Gear Rally", 10000));
-    app.click(106);
-    ASSERT_TRUE(app.wait_until([&] { return control_at(app, 2).text == L"Stopping..."; }, 5000));
+    app.click(IDC_CANCEL);
+    ASSERT_TRUE(app.wait_until([&] { return status_label(app).text == L"Stopping..."; }, 5000));
     Control cancel;
-    ASSERT_TRUE(app.find_id(106, &cancel));
+    ASSERT_TRUE(app.find_id(IDC_CANCEL, &cancel));
     EXPECT_FALSE(cancel.enabled);
     app.screenshot(shot_name("stopping"));
     app.release_held();
@@ -253,7 +249,7 @@ TEST_F(CartridgeBuild, CancelGreysTheButtonAndTheBuildStillSucceeds) {
     // status line.
     ASSERT_TRUE(app.wait_title(L"Top Gear Rally is ready", 30000)) << narrow(app.title());
     expect_complete_cartridge_build(folder);
-    app.click(109);
+    app.click(IDC_CLOSE);
     EXPECT_EQ(app.wait_exit(10000), 0);
 }
 
@@ -269,7 +265,7 @@ TEST_F(CartridgeBuild, ClosingTheWindowDuringTheBuildKeepsItOpen) {
     EXPECT_TRUE(app.running());
     EXPECT_EQ(app.title(), L"Building Top Gear Rally");
     // Closing asks to stop without the Cancel button's signs.
-    EXPECT_EQ(control_at(app, 2).text, L"Starting");
+    EXPECT_EQ(status_label(app).text, L"Starting");
     app.release_held();
     ASSERT_TRUE(app.wait_title(L"Top Gear Rally is ready", 30000)) << narrow(app.title());
     app.close_window();
@@ -356,7 +352,7 @@ TEST_F(CartridgeBuild, EarlierBuildIsReplacedOnlyOnYes) {
     ASSERT_TRUE(app.wait_title(L"Top Gear Rally is ready", 30000)) << narrow(app.title());
     EXPECT_FALSE(kt::exists(kt::join(folder, "old.txt")));
     expect_complete_cartridge_build(folder);
-    app.click(109);
+    app.click(IDC_CLOSE);
     EXPECT_EQ(app.wait_exit(10000), 0);
 }
 
@@ -369,11 +365,11 @@ TEST(FailedBuild, ShowsTheDriversMessageAndQuitEndsWithZero) {
     ASSERT_EQ(page.size(), 4u);
     EXPECT_EQ(compare_page(page, failure_page(nullptr), expected_dpi()), "");
     // The build driver's one-line message, as it wrote it.
-    EXPECT_FALSE(page[1].text.empty());
-    EXPECT_EQ(page[1].text.find(L'\n'), std::wstring::npos);
-    EXPECT_NE(page[1].text, L"The build failed.");
+    EXPECT_FALSE(message_label(app).text.empty());
+    EXPECT_EQ(message_label(app).text.find(L'\n'), std::wstring::npos);
+    EXPECT_NE(message_label(app).text, L"The build failed.");
     app.screenshot(shot_name("failure"));
-    app.click(109);
+    app.click(IDC_CLOSE);
     EXPECT_EQ(app.wait_exit(10000), 0);
 }
 
@@ -383,9 +379,9 @@ TEST(FailedBuild, BackLeadsToTheGameFilesPage) {
     App app;
     ASSERT_TRUE(app.start(kelvorn_exe(), {L"--game", L"tgr", L"--dest", widen(dir.path), L"--build"}));
     ASSERT_TRUE(app.wait_title(L"The build did not finish", 30000)) << narrow(app.title());
-    Control message = control_at(app, 1);
+    Control message = message_label(app);
     EXPECT_EQ(message.text, L"cannot read the ROM");
-    app.click(104);
+    app.click(IDC_BACK);
     ASSERT_TRUE(app.wait_title(L"Your copy of Top Gear Rally", 10000)) << narrow(app.title());
     app.close_window();
     EXPECT_EQ(app.wait_exit(10000), 0);
@@ -395,9 +391,9 @@ TEST(GamePage, ContinueLeadsToTheGameFilesPage) {
     KV_REQUIRE_DISPLAY();
     App app;
     ASSERT_TRUE(app.start(kelvorn_exe(), {}));
-    app.click(103);
+    app.click(IDC_CONTINUE);
     ASSERT_TRUE(app.wait_title(L"Your copy of Boss Rally", 10000)) << narrow(app.title());
-    app.click(104);
+    app.click(IDC_BACK);
     ASSERT_TRUE(app.wait_title(L"Build a game", 10000));
     EXPECT_EQ(compare_page(app.controls(), GAME_PAGE, expected_dpi()), "");
     app.close_window();
@@ -413,7 +409,7 @@ TEST(Keyboard, EnterPressesThePagesDefaultButton) {
     info.cbSize = sizeof info;
     ASSERT_TRUE(GetGUIThreadInfo(GetWindowThreadProcessId(app.main(), nullptr), &info));
     Control focused;
-    ASSERT_TRUE(app.find_id(103, &focused));
+    ASSERT_TRUE(app.find_id(IDC_CONTINUE, &focused));
     EXPECT_EQ(info.hwndFocus, focused.window);
     PostMessageW(info.hwndFocus, WM_KEYDOWN, VK_RETURN, 1);
     PostMessageW(info.hwndFocus, WM_KEYUP, VK_RETURN, 0xC0000001);
@@ -424,8 +420,8 @@ TEST(Keyboard, EnterPressesThePagesDefaultButton) {
 
 TEST(DiscBuild, CancelStopsItWithTheDriversMessage) {
     KV_REQUIRE_DISPLAY();
-    std::string bin = kt::join(kt::fixture_dir(), "ui\\small.bin");
-    std::string cue = kt::join(kt::fixture_dir(), "ui\\small.cue");
+    std::string bin = kt::join(kt::fixture_dir(), "ui\\sd.bin");
+    std::string cue = kt::join(kt::fixture_dir(), "ui\\sd.cue");
     if (!kt::exists(bin)) GTEST_SKIP() << "no disc fixture (the native tree's mkdisc is needed)";
     kt::TempDir dest("ui-disc");
     App app;
@@ -434,16 +430,16 @@ TEST(DiscBuild, CancelStopsItWithTheDriversMessage) {
                                           L"--build"}));
     ASSERT_TRUE(app.wait_held(1, 10000));
     ASSERT_TRUE(app.wait_title(L"Building Boss Rally", 10000));
-    app.click(106);
-    ASSERT_TRUE(app.wait_until([&] { return control_at(app, 2).text == L"Stopping..."; }, 5000));
+    app.click(IDC_CANCEL);
+    ASSERT_TRUE(app.wait_until([&] { return status_label(app).text == L"Stopping..."; }, 5000));
     app.release_held();
     // The disc build reads the flag while it copies the disc's files.
     ASSERT_TRUE(app.wait_title(L"The build did not finish", 30000)) << narrow(app.title());
-    EXPECT_EQ(control_at(app, 1).text, L"cancelled");
+    EXPECT_EQ(message_label(app).text, L"cancelled");
     app.screenshot(shot_name("cancelled"));
     // Nothing is left behind: no build folder, no staging folder.
     EXPECT_TRUE(kt::snapshot(dest.path).empty());
-    app.click(104);
+    app.click(IDC_BACK);
     ASSERT_TRUE(app.wait_title(L"Your copy of Boss Rally", 10000));
     app.close_window();
     EXPECT_EQ(app.wait_exit(10000), 0);

@@ -249,9 +249,43 @@ bool App::find_text(const std::wstring& text, Control* out) const {
     return false;
 }
 
+bool App::find_class(const std::wstring& class_name, Control* out) const {
+    for (const auto& c : controls())
+        if (_wcsicmp(c.class_name.c_str(), class_name.c_str()) == 0) {
+            *out = c;
+            return true;
+        }
+    return false;
+}
+
+static bool is_label(const Control& c) { return c.id == 0 && _wcsicmp(c.class_name.c_str(), L"Static") == 0; }
+
+bool App::find_title(Control* out) const {
+    bool found = false;
+    for (const auto& c : controls())
+        if (is_label(c) && (!found || c.rect.top < out->rect.top)) {
+            *out = c;
+            found = true;
+        }
+    return found;
+}
+
+bool App::find_label_below(const Control& anchor, Control* out) const {
+    bool found = false;
+    for (const auto& c : controls()) {
+        if (!is_label(c) || c.window == anchor.window || c.rect.top <= anchor.rect.top) continue;
+        if (c.rect.right <= anchor.rect.left || c.rect.left >= anchor.rect.right) continue;
+        if (!found || c.rect.top < out->rect.top) {
+            *out = c;
+            found = true;
+        }
+    }
+    return found;
+}
+
 std::wstring App::title() const {
-    HWND first = main_ ? GetWindow(main_, GW_CHILD) : nullptr;
-    return first ? text_of(first) : L"";
+    Control title;
+    return find_title(&title) ? title.text : L"";
 }
 
 bool App::wait_title(const std::wstring& wanted, int timeout_ms) const {
@@ -577,16 +611,63 @@ void write_png(const std::string& path, const Image& image) {
     fclose(f);
 }
 
+// Which control of the page a table row describes: the one with its id; a
+// row without an id, the label of its class and text, else the control of
+// its class without an id nearest the row's place. -1 when none is left.
+static std::vector<int> match_rows(const std::vector<Control>& actual, const std::vector<Expected>& expected,
+                                   int dpi) {
+    std::vector<int> row_of(expected.size(), -1);
+    std::vector<bool> taken(actual.size(), false);
+    auto same_class = [](const Control& a, const Expected& e) { return _wcsicmp(a.class_name.c_str(), e.class_name) == 0; };
+    for (size_t r = 0; r < expected.size(); ++r) {
+        const Expected& e = expected[r];
+        for (size_t i = 0; i < actual.size() && row_of[r] < 0; ++i) {
+            const Control& a = actual[i];
+            if (taken[i]) continue;
+            if (e.id ? a.id == e.id : (a.id == 0 && e.text && same_class(a, e) && a.text == e.text)) {
+                row_of[r] = (int)i;
+                taken[i] = true;
+            }
+        }
+    }
+    for (size_t r = 0; r < expected.size(); ++r) {
+        const Expected& e = expected[r];
+        if (row_of[r] >= 0 || e.id) continue;
+        long best = 0;
+        for (size_t i = 0; i < actual.size(); ++i) {
+            const Control& a = actual[i];
+            if (taken[i] || a.id != 0 || !same_class(a, e)) continue;
+            long distance = labs(a.rect.left - MulDiv(e.x, dpi, 96)) + labs(a.rect.top - MulDiv(e.y, dpi, 96));
+            if (row_of[r] < 0 || distance < best) {
+                row_of[r] = (int)i;
+                best = distance;
+            }
+        }
+        if (row_of[r] >= 0) taken[row_of[r]] = true;
+    }
+    return row_of;
+}
+
 std::string compare_page(const std::vector<Control>& actual, const std::vector<Expected>& expected, int dpi) {
     std::string out;
     if (actual.size() != expected.size())
         out += "control count " + std::to_string(actual.size()) + ", expected " + std::to_string(expected.size()) +
                "\n";
     std::map<std::string, HFONT> fonts;
-    for (size_t i = 0; i < actual.size() && i < expected.size(); ++i) {
-        const Control& a = actual[i];
-        const Expected& e = expected[i];
-        std::string where = "control " + std::to_string(i) + " (" + narrow(a.text).substr(0, 40) + "): ";
+    const std::vector<int> row_of = match_rows(actual, expected, dpi);
+    int last = -1;
+    for (size_t r = 0; r < expected.size(); ++r) {
+        const Expected& e = expected[r];
+        if (row_of[r] < 0) {
+            out += "row " + std::to_string(r) + " (" + narrow(e.text ? e.text : L"") + ", id " + std::to_string(e.id) +
+                   "): no such control\n";
+            continue;
+        }
+        const Control& a = actual[row_of[r]];
+        std::string where = "row " + std::to_string(r) + " (" + narrow(a.text).substr(0, 40) + "): ";
+        // The rows are in tab order, which is the order the controls are made in.
+        if (row_of[r] < last) out += where + "comes before the row above it in tab order\n";
+        last = row_of[r];
         if (_wcsicmp(a.class_name.c_str(), e.class_name) != 0)
             out += where + "class " + narrow(a.class_name) + ", expected " + narrow(e.class_name) + "\n";
         if (e.text && a.text != e.text) out += where + "text differs, expected " + narrow(e.text) + "\n";

@@ -63,11 +63,22 @@ public:
     // Waits for the program to end; -1 on timeout.
     int wait_exit(int timeout_ms);
 
+    // Every control of the page (in creation order, which nothing here
+    // relies on for finding one: a control is found by its id, a label by
+    // its class and text or by where it sits).
     std::vector<Control> controls() const;
-    // The first control with that id (ids of labels are 0: use text).
+    // The control with that id (the IDC_* ids of ui/wizard.h; labels have 0).
     bool find_id(int id, Control* out) const;
     bool find_text(const std::wstring& text, Control* out) const;
-    std::wstring title() const;  // text of the page's first control
+    // The page's one control of that class (the progress bar).
+    bool find_class(const std::wstring& class_name, Control* out) const;
+    // The topmost label: the page's title.
+    bool find_title(Control* out) const;
+    // The label (a Static without an id) nearest below anchor's top edge
+    // that overlaps it across: the status under the progress bar, the
+    // message under the title, a file row's verdict under its digest line.
+    bool find_label_below(const Control& anchor, Control* out) const;
+    std::wstring title() const;  // the title's text, "" without one
     bool wait_title(const std::wstring& title, int timeout_ms) const;
     // Waits until pred holds for the current controls.
     template <class F>

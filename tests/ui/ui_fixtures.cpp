@@ -1,5 +1,7 @@
 #include "ui/ui_fixtures.h"
 
+#include "support/rom.h"
+
 #include <shlobj.h>
 
 #include <string.h>
@@ -24,14 +26,14 @@ const std::vector<Expected> GAME_PAGE = {
      L"Kelvorn makes a native Windows build of a game from your own copy of it. Choose the game, and where "
      L"to put it.",
      SS_NOPREFIX, 24, 60, 540, 40, 0, "normal"},
-    {L"Button", L"Boss Rally (PC, 1999)", BS_AUTORADIOBUTTON | WS_TABSTOP | WS_GROUP, 24, 110, 400, 24, 100,
+    {L"Button", L"Boss Rally (PC, 1999)", BS_AUTORADIOBUTTON | WS_TABSTOP | WS_GROUP, 24, 110, 400, 24, IDC_GAME_BOSS_RALLY,
      "normal"},
-    {L"Button", L"Top Gear Rally (Nintendo 64, 1997)", BS_AUTORADIOBUTTON | WS_TABSTOP, 24, 138, 400, 24, 101,
+    {L"Button", L"Top Gear Rally (Nintendo 64, 1997)", BS_AUTORADIOBUTTON | WS_TABSTOP, 24, 138, 400, 24, IDC_GAME_TOP_GEAR_RALLY,
      "normal"},
     {L"Static", L"Build into:", SS_NOPREFIX, 24, 182, 200, 22, 0, "bold"},
     {L"Static", nullptr, SS_NOPREFIX | SS_SUNKEN | SS_PATHELLIPSIS, 24, 208, 430, 26, 0, "mono"},
-    {L"Button", L"Choose...", WS_TABSTOP, 464, 207, 100, 28, 102, "normal"},
-    {L"Button", L"Continue", WS_TABSTOP | BS_DEFPUSHBUTTON, 464, 352, 100, 28, 103, "normal"},
+    {L"Button", L"Choose...", WS_TABSTOP, 464, 207, 100, 28, IDC_CHOOSE_DEST, "normal"},
+    {L"Button", L"Continue", WS_TABSTOP | BS_DEFPUSHBUTTON, 464, 352, 100, 28, IDC_CONTINUE, "normal"},
 };
 
 std::vector<Expected> building_page(const wchar_t* title) {
@@ -39,7 +41,7 @@ std::vector<Expected> building_page(const wchar_t* title) {
         {L"Static", title, SS_NOPREFIX, 24, 20, 540, 32, 0, "title"},
         {L"msctls_progress32", L"", 0, 24, 80, 540, 22, 0, "normal"},
         {L"Static", nullptr, SS_NOPREFIX, 24, 112, 540, 44, 0, "normal"},
-        {L"Button", L"Cancel", WS_TABSTOP, 464, 352, 100, 28, 106, "normal"},
+        {L"Button", L"Cancel", WS_TABSTOP, 464, 352, 100, 28, IDC_CANCEL, "normal"},
     };
 }
 
@@ -51,9 +53,9 @@ std::vector<Expected> success_page(const wchar_t* title, const wchar_t* folder) 
          L"required to play.",
          SS_NOPREFIX, 24, 60, 540, 40, 0, "normal"},
         {L"Static", folder, SS_NOPREFIX | SS_PATHELLIPSIS, 24, 110, 540, 22, 0, "mono"},
-        {L"Button", L"Done", WS_TABSTOP, 240, 352, 100, 28, 109, "normal"},
-        {L"Button", L"Open Folder", WS_TABSTOP, 352, 352, 100, 28, 107, "normal"},
-        {L"Button", L"Play", WS_TABSTOP | BS_DEFPUSHBUTTON, 464, 352, 100, 28, 108, "normal"},
+        {L"Button", L"Done", WS_TABSTOP, 240, 352, 100, 28, IDC_CLOSE, "normal"},
+        {L"Button", L"Open Folder", WS_TABSTOP, 352, 352, 100, 28, IDC_OPEN_FOLDER, "normal"},
+        {L"Button", L"Play", WS_TABSTOP | BS_DEFPUSHBUTTON, 464, 352, 100, 28, IDC_PLAY, "normal"},
     };
 }
 
@@ -61,17 +63,38 @@ std::vector<Expected> failure_page(const wchar_t* message) {
     return {
         {L"Static", L"The build did not finish", SS_NOPREFIX, 24, 20, 540, 32, 0, "title"},
         {L"Static", message, SS_NOPREFIX, 24, 64, 540, 120, 0, "normal"},
-        {L"Button", L"Quit", WS_TABSTOP, 352, 352, 100, 28, 109, "normal"},
-        {L"Button", L"Back", WS_TABSTOP | BS_DEFPUSHBUTTON, 464, 352, 100, 28, 104, "normal"},
+        {L"Button", L"Quit", WS_TABSTOP, 352, 352, 100, 28, IDC_CLOSE, "normal"},
+        {L"Button", L"Back", WS_TABSTOP | BS_DEFPUSHBUTTON, 464, 352, 100, 28, IDC_BACK, "normal"},
     };
 }
 
-void write_rom(const std::string& path, uint32_t seed) {
-    std::vector<unsigned char> rom = kt::random_bytes(8388608, seed);
-    const unsigned char z64[4] = {0x80, 0x37, 0x12, 0x40};
-    memcpy(rom.data(), z64, 4);
-    kt::write_file(path, rom);
+static Control below(const App& app, bool found, const Control& anchor) {
+    Control label;
+    if (!found || !app.find_label_below(anchor, &label)) return Control();
+    return label;
 }
+
+Control label_under(const App& app, const std::wstring& above) {
+    Control anchor;
+    return below(app, app.find_text(above, &anchor), anchor);
+}
+
+Control status_label(const App& app) {
+    Control bar;
+    return below(app, app.find_class(L"msctls_progress32", &bar), bar);
+}
+
+Control message_label(const App& app) {
+    Control title;
+    return below(app, app.find_title(&title), title);
+}
+
+Control verdict_label(const App& app, const std::wstring& row) {
+    Control digest_line = label_under(app, row);
+    return below(app, digest_line.window != nullptr, digest_line);
+}
+
+void write_rom(const std::string& path, uint32_t seed) { kt::write_file(path, kt::synthetic_rom(seed)); }
 
 std::wstring documents_folder() {
     wchar_t* path = nullptr;

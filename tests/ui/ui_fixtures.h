@@ -10,6 +10,7 @@
 
 #include "support/test_support.h"
 #include "ui/ui_driver.h"
+#include "ui/wizard.h"  // the IDC_* control ids
 
 namespace ui {
 
@@ -30,6 +31,19 @@ extern const std::vector<Expected> GAME_PAGE;
 std::vector<Expected> building_page(const wchar_t* title);
 std::vector<Expected> success_page(const wchar_t* title, const wchar_t* folder);
 std::vector<Expected> failure_page(const wchar_t* message);
+
+// Labels whose text changes, found where they sit (App::find_label_below);
+// an empty Control when the page has none.
+// The label under the one with the text above (the folder under "Build
+// into:", a file row's digest line under its name).
+Control label_under(const App& app, const std::wstring& above);
+// The building page's status, under the progress bar.
+Control status_label(const App& app);
+// The result page's message, under the title.
+Control message_label(const App& app);
+// A file row's verdict, under its digest line; row is the row's name
+// ("Disc image (.bin)", "Cue sheet (.cue)", "Cartridge ROM").
+Control verdict_label(const App& app, const std::wstring& row);
 
 // An 8 MiB cartridge ROM in z64 order that is not the retail one; seed
 // varies the content.

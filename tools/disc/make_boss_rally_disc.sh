@@ -4,17 +4,24 @@
 # INDEX 01 frames, the last one running to the end of a ~650 MB image) and
 # its cue sheet. The data track holds BRGlide.dll, a multi-size Boss.ico, a
 # root DirectX folder, nested folders and non-ASCII names; the audio is real
-# music from wesnoth-1.16-music.
+# music from the .ogg files in KELVORN_MUSIC_DIR (Debian's wesnoth-1.16-music;
+# the build trees pass the folder their cache names).
 #
-#   make_boss_rally_disc.sh MKDISC OUTDIR
+#   KELVORN_MUSIC_DIR=... make_boss_rally_disc.sh MKDISC OUTDIR
 #
 # Writes OUTDIR/br.bin, br.cue, br.iso, tree/ (the data track's files),
 # tracks/tNN.pcm (each track's exact PCM) and digests.txt (fixture digests
 # for KELVORN_TEST_DIGESTS). Skips the work when OUTDIR/stamp is newer than
-# this script and the maker.
+# this script and the maker. Both build trees share one OUTDIR: a lock next
+# to it keeps two test runs from making it at the same time.
 set -eu
 MKDISC=$1
 OUT=$2
+MUSIC=${KELVORN_MUSIC_DIR:?set KELVORN_MUSIC_DIR to the music folder (KELVORN_MUSIC_DIR of the build tree cache)}
+if [ -z "${KELVORN_DISC_LOCKED:-}" ]; then
+    mkdir -p "$(dirname "$OUT")"
+    KELVORN_DISC_LOCKED=1 exec flock "$OUT.lock" sh "$0" "$@"
+fi
 if [ -f "$OUT/stamp" ] && [ "$OUT/stamp" -nt "$0" ] && [ "$OUT/stamp" -nt "$MKDISC" ]; then
     exit 0
 fi
@@ -23,7 +30,6 @@ mkdir -p "$OUT/tree" "$OUT/tracks"
 TREE=$OUT/tree
 
 # Deterministic file contents: slices of the (fixed) music package's bytes.
-MUSIC=/usr/share/games/wesnoth/1.16/data/core/music
 bytes() { # bytes COUNT SKIP > file
     cat "$MUSIC"/*.ogg | dd bs=4096 iflag=skip_bytes,count_bytes skip="$2" count="$1" status=none
 }

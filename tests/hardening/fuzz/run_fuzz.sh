@@ -7,7 +7,9 @@
 # TARGET: cue | iso | ico | pe | flac. WORK_DIR/TARGET keeps the binary, the
 # growing corpus (so later runs start where earlier ones stopped) and any
 # crashing input (crash-*). GAME_EXE: a Windows executable for the ico
-# target (the stand-in game). Prints one summary line:
+# target (the stand-in game). The flac target's first seeds include a slice
+# of real music when KELVORN_MUSIC_DIR names the music folder. Prints one
+# summary line:
 #   fuzz TARGET: N executions in S s, corpus C inputs, 0 crashes
 # and exits 1 when an input crashes or breaks a check.
 set -eu
@@ -80,7 +82,7 @@ case $TARGET in
         true ;;
     flac)
         if [ ! -f "$OUT/seeds/music" ] && command -v ffmpeg >/dev/null; then
-            m=$(ls /usr/share/games/wesnoth/1.16/data/core/music/*.ogg 2>/dev/null | head -1)
+            m=$(ls "${KELVORN_MUSIC_DIR:-/nonexistent}"/*.ogg 2>/dev/null | head -1)
             if [ -n "$m" ]; then
                 { printf '\000'; ffmpeg -v error -ss 20 -t 0.2 -i "$m" -f s16le -ar 44100 -ac 2 -; } \
                     > "$OUT/seeds/music" 2>/dev/null || rm -f "$OUT/seeds/music"

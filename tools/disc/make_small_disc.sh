@@ -1,23 +1,24 @@
 #!/bin/sh
-# A small Boss Rally-like disc for the crash and fault tests: a data track
-# with BRGlide.dll, Boss.ico, a DirectX folder and a few megabytes of files
-# (several copy chunks each), then three short audio tracks of real music.
-# Each build from it takes a second or two.
+# A small Boss Rally-like disc for the crash, fault and GUI tests: a data
+# track with BRGlide.dll, Boss.ico, a DirectX folder and a few megabytes of
+# files (several copy chunks each), then three short audio tracks of real
+# music from the .ogg files in KELVORN_MUSIC_DIR. Each build from it takes a
+# second or two.
 #
-#   make_small_disc.sh MKDISC OUTDIR
+#   KELVORN_MUSIC_DIR=... make_small_disc.sh MKDISC OUTDIR
 #
 # Writes OUTDIR/sd.bin, sd.cue and digests.txt (for KELVORN_TEST_DIGESTS).
 # Skips the work when OUTDIR/stamp is newer than this script and the maker.
 set -eu
 MKDISC=$1
 OUT=$2
+MUSIC=${KELVORN_MUSIC_DIR:?set KELVORN_MUSIC_DIR to the music folder (KELVORN_MUSIC_DIR of the build tree cache)}
 if [ -f "$OUT/stamp" ] && [ "$OUT/stamp" -nt "$0" ] && [ "$OUT/stamp" -nt "$MKDISC" ]; then
     exit 0
 fi
 rm -rf "$OUT"
 mkdir -p "$OUT/tree/DirectX" "$OUT/tree/DATA/TRACKS" "$OUT/tree/DATA/CARS"
 T=$OUT/tree
-MUSIC=/usr/share/games/wesnoth/1.16/data/core/music
 bytes() { # bytes COUNT SKIP > file
     cat "$MUSIC"/*.ogg | dd bs=4096 iflag=skip_bytes,count_bytes skip="$2" count="$1" status=none
 }
