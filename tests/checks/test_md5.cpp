@@ -1,7 +1,7 @@
 // The unrolled MD5 against a plain one written straight from RFC 1321 (a
-// loop over the 64 steps with the RFC's tables), on the RFC's own vectors
-// and on every length around the block and padding boundaries, at every
-// alignment, fed whole and in uneven pieces.
+// loop over the 64 steps with the RFC's tables) on every length around the
+// block and padding boundaries, at every alignment, fed whole and in uneven
+// pieces. (The RFC's own vectors are checked with the other MD5 tests.)
 #include <gtest/gtest.h>
 #include <stdint.h>
 #include <string.h>
@@ -100,28 +100,7 @@ std::string md5_hex_in_pieces(const unsigned char* bytes, size_t length, const s
     return hex;
 }
 
-TEST(Md5, RfcVectors) {
-    const struct {
-        const char* text;
-        const char* hex;
-    } cases[] = {
-        {"", "d41d8cd98f00b204e9800998ecf8427e"},
-        {"a", "0cc175b9c0f1b6a831c399e269772661"},
-        {"abc", "900150983cd24fb0d6963f7d28e17f72"},
-        {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
-        {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
-        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "d174ab98d277d9f5a5611c2c9f419d9f"},
-        {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
-         "57edf4a22be3c955ac49da2e2107b67a"},
-    };
-    for (const auto& c : cases) {
-        const unsigned char* bytes = (const unsigned char*)c.text;
-        EXPECT_EQ(md5_hex_in_pieces(bytes, strlen(c.text), {strlen(c.text) + 1}), c.hex) << c.text;
-        EXPECT_EQ(plain_md5_hex(bytes, strlen(c.text)), c.hex) << c.text;
-    }
-}
-
-TEST(Md5, MatchesPlainImplementation) {
+TEST(Md5Unrolled, MatchesPlainImplementation) {
     // Bytes with no short period, so that a word taken from the wrong place
     // changes the digest.
     std::vector<unsigned char> data(4096 + 64 + 8);
