@@ -85,11 +85,12 @@ kelvorn() { # kelvorn native|wine
     fi
 }
 
-# CPU seconds (user + system) of this shell's waited-for children so far,
-# from the shell's own `times` (run in this shell: a subshell would count
-# none of them).
-children_cpu() {
-    times >"$WORK/times.out"
+# CPU seconds (user + system) of this shell's waited-for children so far.
+# `times` must run in this shell itself (a subshell, as in $(...), would
+# count none of them): children_cpu writes them to a file that cpu_read
+# reads.
+children_cpu() { times >"$WORK/times.out"; }
+cpu_read() {
     awk 'NR == 2 {
         t = 0
         for (i = 1; i <= 2; ++i) { split($i, p, "m"); sub("s", "", p[2]); t += p[1] * 60 + p[2] }
@@ -103,11 +104,13 @@ timed() {
     name=$1
     label=$2
     shift 2
-    c0=$(children_cpu)
+    children_cpu
+    c0=$(cpu_read)
     t0=$(now)
     "$@"
     t1=$(now)
-    c1=$(children_cpu)
+    children_cpu
+    c1=$(cpu_read)
     times=$(echo "$t0 $t1 $c0 $c1" | awk '{printf "%.3f %.3f", $2 - $1, $4 - $3}')
     echo "$times" >>"$WORK/$name.times"
     say "$label: $(echo "$times" | awk '{printf "%s s, cpu %s s", $1, $2}')"
