@@ -1,5 +1,7 @@
 // MD5 after RFC 1321. Little-endian words; the 64 steps are unrolled by
-// macro with the RFC's per-round shift amounts and sine-derived constants.
+// macro with the RFC's per-round shift amounts and sine-derived constants,
+// arranged to shorten the dependency chain between steps (the digest is the
+// RFC's: tests compare it with a plain implementation).
 #include "base/md5.h"
 
 #include <string.h>
@@ -12,88 +14,105 @@
 
 static inline uint32_t rotl(uint32_t x, int s) { return (x << s) | (x >> (32 - s)); }
 
-#define MD5_F(x, y, z) ((z) ^ ((x) & ((y) ^ (z))))
-#define MD5_G(x, y, z) ((y) ^ ((z) & ((x) ^ (y))))
-#define MD5_H(x, y, z) ((x) ^ (y) ^ (z))
-#define MD5_I(x, y, z) ((y) ^ ((x) | ~(z)))
-#define MD5_STEP(f, a, b, c, d, x, t, s) \
-    (a) += f((b), (c), (d)) + (x) + (uint32_t)(t); \
-    (a) = rotl((a), (s)) + (b)
-
+// One step: a = b + ((a + f(b, c, d) + x + t) <<< s). The chain from one
+// step to the next runs through b only, so each step first adds what does
+// not depend on b (the message word, the constant and, for G, c & ~d) and
+// leaves only f's last operation, one add, the rotate and the add of b on
+// it. G is (b & d) | (c & ~d), whose terms have no bit in common, so it
+// may be added in two parts. The message words are loaded once per block
+// into locals the compiler keeps in registers.
+#define MD5_F(a, b, c, d, x, t, s) \
+    a += (x) + (uint32_t)(t); \
+    a += (d) ^ ((b) & ((c) ^ (d))); \
+    a = rotl(a, s) + (b)
+#define MD5_G(a, b, c, d, x, t, s) \
+    a += (x) + (uint32_t)(t); \
+    a += (c) & ~(d); \
+    a += (b) & (d); \
+    a = rotl(a, s) + (b)
+#define MD5_H(a, b, c, d, x, t, s) \
+    a += (x) + (uint32_t)(t); \
+    a += (b) ^ ((c) ^ (d)); \
+    a = rotl(a, s) + (b)
+#define MD5_I(a, b, c, d, x, t, s) \
+    a += (x) + (uint32_t)(t); \
+    a += (c) ^ ((b) | ~(d)); \
+    a = rotl(a, s) + (b)
 static void md5_blocks(uint32_t state[4], const unsigned char* data, size_t blocks) {
     uint32_t a0 = state[0], b0 = state[1], c0 = state[2], d0 = state[3];
     for (; blocks; --blocks, data += 64) {
-        uint32_t x[16];
-        for (int i = 0; i < 16; ++i) x[i] = get_le32(data + 4 * i);
+        uint32_t x0 = get_le32(data), x1 = get_le32(data + 4), x2 = get_le32(data + 8), x3 = get_le32(data + 12);
+        uint32_t x4 = get_le32(data + 16), x5 = get_le32(data + 20), x6 = get_le32(data + 24), x7 = get_le32(data + 28);
+        uint32_t x8 = get_le32(data + 32), x9 = get_le32(data + 36), x10 = get_le32(data + 40), x11 = get_le32(data + 44);
+        uint32_t x12 = get_le32(data + 48), x13 = get_le32(data + 52), x14 = get_le32(data + 56), x15 = get_le32(data + 60);
         uint32_t a = a0, b = b0, c = c0, d = d0;
+        MD5_F(a, b, c, d, x0, 0xd76aa478, 7);
+        MD5_F(d, a, b, c, x1, 0xe8c7b756, 12);
+        MD5_F(c, d, a, b, x2, 0x242070db, 17);
+        MD5_F(b, c, d, a, x3, 0xc1bdceee, 22);
+        MD5_F(a, b, c, d, x4, 0xf57c0faf, 7);
+        MD5_F(d, a, b, c, x5, 0x4787c62a, 12);
+        MD5_F(c, d, a, b, x6, 0xa8304613, 17);
+        MD5_F(b, c, d, a, x7, 0xfd469501, 22);
+        MD5_F(a, b, c, d, x8, 0x698098d8, 7);
+        MD5_F(d, a, b, c, x9, 0x8b44f7af, 12);
+        MD5_F(c, d, a, b, x10, 0xffff5bb1, 17);
+        MD5_F(b, c, d, a, x11, 0x895cd7be, 22);
+        MD5_F(a, b, c, d, x12, 0x6b901122, 7);
+        MD5_F(d, a, b, c, x13, 0xfd987193, 12);
+        MD5_F(c, d, a, b, x14, 0xa679438e, 17);
+        MD5_F(b, c, d, a, x15, 0x49b40821, 22);
 
-        MD5_STEP(MD5_F, a, b, c, d, x[0], 0xd76aa478, 7);
-        MD5_STEP(MD5_F, d, a, b, c, x[1], 0xe8c7b756, 12);
-        MD5_STEP(MD5_F, c, d, a, b, x[2], 0x242070db, 17);
-        MD5_STEP(MD5_F, b, c, d, a, x[3], 0xc1bdceee, 22);
-        MD5_STEP(MD5_F, a, b, c, d, x[4], 0xf57c0faf, 7);
-        MD5_STEP(MD5_F, d, a, b, c, x[5], 0x4787c62a, 12);
-        MD5_STEP(MD5_F, c, d, a, b, x[6], 0xa8304613, 17);
-        MD5_STEP(MD5_F, b, c, d, a, x[7], 0xfd469501, 22);
-        MD5_STEP(MD5_F, a, b, c, d, x[8], 0x698098d8, 7);
-        MD5_STEP(MD5_F, d, a, b, c, x[9], 0x8b44f7af, 12);
-        MD5_STEP(MD5_F, c, d, a, b, x[10], 0xffff5bb1, 17);
-        MD5_STEP(MD5_F, b, c, d, a, x[11], 0x895cd7be, 22);
-        MD5_STEP(MD5_F, a, b, c, d, x[12], 0x6b901122, 7);
-        MD5_STEP(MD5_F, d, a, b, c, x[13], 0xfd987193, 12);
-        MD5_STEP(MD5_F, c, d, a, b, x[14], 0xa679438e, 17);
-        MD5_STEP(MD5_F, b, c, d, a, x[15], 0x49b40821, 22);
+        MD5_G(a, b, c, d, x1, 0xf61e2562, 5);
+        MD5_G(d, a, b, c, x6, 0xc040b340, 9);
+        MD5_G(c, d, a, b, x11, 0x265e5a51, 14);
+        MD5_G(b, c, d, a, x0, 0xe9b6c7aa, 20);
+        MD5_G(a, b, c, d, x5, 0xd62f105d, 5);
+        MD5_G(d, a, b, c, x10, 0x02441453, 9);
+        MD5_G(c, d, a, b, x15, 0xd8a1e681, 14);
+        MD5_G(b, c, d, a, x4, 0xe7d3fbc8, 20);
+        MD5_G(a, b, c, d, x9, 0x21e1cde6, 5);
+        MD5_G(d, a, b, c, x14, 0xc33707d6, 9);
+        MD5_G(c, d, a, b, x3, 0xf4d50d87, 14);
+        MD5_G(b, c, d, a, x8, 0x455a14ed, 20);
+        MD5_G(a, b, c, d, x13, 0xa9e3e905, 5);
+        MD5_G(d, a, b, c, x2, 0xfcefa3f8, 9);
+        MD5_G(c, d, a, b, x7, 0x676f02d9, 14);
+        MD5_G(b, c, d, a, x12, 0x8d2a4c8a, 20);
 
-        MD5_STEP(MD5_G, a, b, c, d, x[1], 0xf61e2562, 5);
-        MD5_STEP(MD5_G, d, a, b, c, x[6], 0xc040b340, 9);
-        MD5_STEP(MD5_G, c, d, a, b, x[11], 0x265e5a51, 14);
-        MD5_STEP(MD5_G, b, c, d, a, x[0], 0xe9b6c7aa, 20);
-        MD5_STEP(MD5_G, a, b, c, d, x[5], 0xd62f105d, 5);
-        MD5_STEP(MD5_G, d, a, b, c, x[10], 0x02441453, 9);
-        MD5_STEP(MD5_G, c, d, a, b, x[15], 0xd8a1e681, 14);
-        MD5_STEP(MD5_G, b, c, d, a, x[4], 0xe7d3fbc8, 20);
-        MD5_STEP(MD5_G, a, b, c, d, x[9], 0x21e1cde6, 5);
-        MD5_STEP(MD5_G, d, a, b, c, x[14], 0xc33707d6, 9);
-        MD5_STEP(MD5_G, c, d, a, b, x[3], 0xf4d50d87, 14);
-        MD5_STEP(MD5_G, b, c, d, a, x[8], 0x455a14ed, 20);
-        MD5_STEP(MD5_G, a, b, c, d, x[13], 0xa9e3e905, 5);
-        MD5_STEP(MD5_G, d, a, b, c, x[2], 0xfcefa3f8, 9);
-        MD5_STEP(MD5_G, c, d, a, b, x[7], 0x676f02d9, 14);
-        MD5_STEP(MD5_G, b, c, d, a, x[12], 0x8d2a4c8a, 20);
+        MD5_H(a, b, c, d, x5, 0xfffa3942, 4);
+        MD5_H(d, a, b, c, x8, 0x8771f681, 11);
+        MD5_H(c, d, a, b, x11, 0x6d9d6122, 16);
+        MD5_H(b, c, d, a, x14, 0xfde5380c, 23);
+        MD5_H(a, b, c, d, x1, 0xa4beea44, 4);
+        MD5_H(d, a, b, c, x4, 0x4bdecfa9, 11);
+        MD5_H(c, d, a, b, x7, 0xf6bb4b60, 16);
+        MD5_H(b, c, d, a, x10, 0xbebfbc70, 23);
+        MD5_H(a, b, c, d, x13, 0x289b7ec6, 4);
+        MD5_H(d, a, b, c, x0, 0xeaa127fa, 11);
+        MD5_H(c, d, a, b, x3, 0xd4ef3085, 16);
+        MD5_H(b, c, d, a, x6, 0x04881d05, 23);
+        MD5_H(a, b, c, d, x9, 0xd9d4d039, 4);
+        MD5_H(d, a, b, c, x12, 0xe6db99e5, 11);
+        MD5_H(c, d, a, b, x15, 0x1fa27cf8, 16);
+        MD5_H(b, c, d, a, x2, 0xc4ac5665, 23);
 
-        MD5_STEP(MD5_H, a, b, c, d, x[5], 0xfffa3942, 4);
-        MD5_STEP(MD5_H, d, a, b, c, x[8], 0x8771f681, 11);
-        MD5_STEP(MD5_H, c, d, a, b, x[11], 0x6d9d6122, 16);
-        MD5_STEP(MD5_H, b, c, d, a, x[14], 0xfde5380c, 23);
-        MD5_STEP(MD5_H, a, b, c, d, x[1], 0xa4beea44, 4);
-        MD5_STEP(MD5_H, d, a, b, c, x[4], 0x4bdecfa9, 11);
-        MD5_STEP(MD5_H, c, d, a, b, x[7], 0xf6bb4b60, 16);
-        MD5_STEP(MD5_H, b, c, d, a, x[10], 0xbebfbc70, 23);
-        MD5_STEP(MD5_H, a, b, c, d, x[13], 0x289b7ec6, 4);
-        MD5_STEP(MD5_H, d, a, b, c, x[0], 0xeaa127fa, 11);
-        MD5_STEP(MD5_H, c, d, a, b, x[3], 0xd4ef3085, 16);
-        MD5_STEP(MD5_H, b, c, d, a, x[6], 0x04881d05, 23);
-        MD5_STEP(MD5_H, a, b, c, d, x[9], 0xd9d4d039, 4);
-        MD5_STEP(MD5_H, d, a, b, c, x[12], 0xe6db99e5, 11);
-        MD5_STEP(MD5_H, c, d, a, b, x[15], 0x1fa27cf8, 16);
-        MD5_STEP(MD5_H, b, c, d, a, x[2], 0xc4ac5665, 23);
-
-        MD5_STEP(MD5_I, a, b, c, d, x[0], 0xf4292244, 6);
-        MD5_STEP(MD5_I, d, a, b, c, x[7], 0x432aff97, 10);
-        MD5_STEP(MD5_I, c, d, a, b, x[14], 0xab9423a7, 15);
-        MD5_STEP(MD5_I, b, c, d, a, x[5], 0xfc93a039, 21);
-        MD5_STEP(MD5_I, a, b, c, d, x[12], 0x655b59c3, 6);
-        MD5_STEP(MD5_I, d, a, b, c, x[3], 0x8f0ccc92, 10);
-        MD5_STEP(MD5_I, c, d, a, b, x[10], 0xffeff47d, 15);
-        MD5_STEP(MD5_I, b, c, d, a, x[1], 0x85845dd1, 21);
-        MD5_STEP(MD5_I, a, b, c, d, x[8], 0x6fa87e4f, 6);
-        MD5_STEP(MD5_I, d, a, b, c, x[15], 0xfe2ce6e0, 10);
-        MD5_STEP(MD5_I, c, d, a, b, x[6], 0xa3014314, 15);
-        MD5_STEP(MD5_I, b, c, d, a, x[13], 0x4e0811a1, 21);
-        MD5_STEP(MD5_I, a, b, c, d, x[4], 0xf7537e82, 6);
-        MD5_STEP(MD5_I, d, a, b, c, x[11], 0xbd3af235, 10);
-        MD5_STEP(MD5_I, c, d, a, b, x[2], 0x2ad7d2bb, 15);
-        MD5_STEP(MD5_I, b, c, d, a, x[9], 0xeb86d391, 21);
+        MD5_I(a, b, c, d, x0, 0xf4292244, 6);
+        MD5_I(d, a, b, c, x7, 0x432aff97, 10);
+        MD5_I(c, d, a, b, x14, 0xab9423a7, 15);
+        MD5_I(b, c, d, a, x5, 0xfc93a039, 21);
+        MD5_I(a, b, c, d, x12, 0x655b59c3, 6);
+        MD5_I(d, a, b, c, x3, 0x8f0ccc92, 10);
+        MD5_I(c, d, a, b, x10, 0xffeff47d, 15);
+        MD5_I(b, c, d, a, x1, 0x85845dd1, 21);
+        MD5_I(a, b, c, d, x8, 0x6fa87e4f, 6);
+        MD5_I(d, a, b, c, x15, 0xfe2ce6e0, 10);
+        MD5_I(c, d, a, b, x6, 0xa3014314, 15);
+        MD5_I(b, c, d, a, x13, 0x4e0811a1, 21);
+        MD5_I(a, b, c, d, x4, 0xf7537e82, 6);
+        MD5_I(d, a, b, c, x11, 0xbd3af235, 10);
+        MD5_I(c, d, a, b, x2, 0x2ad7d2bb, 15);
+        MD5_I(b, c, d, a, x9, 0xeb86d391, 21);
 
         a0 += a;
         b0 += b;

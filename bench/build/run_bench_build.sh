@@ -1,7 +1,8 @@
 #!/bin/sh
 # The whole Boss Rally build of the full-size fixture disc, against what a
 # user could script instead, on the same BIN/CUE, interleaved in one run;
-# prints the median of RUNS runs of each and the ratios:
+# prints each run's time as it goes, then the median of RUNS runs of each
+# and the ratios:
 #   script:      md5sum br.bin; bchunk -w br.bin br.cue t; flac -l 0 -b 4096
 #                -m -r 8 on the twelve tNN.wav, one after another; xorriso
 #                -osirrox on -indev t01.iso -extract / disc
@@ -10,12 +11,20 @@
 #                naming the fixture's digests, as the tests run it
 #   Wine:        kelvorn-cli-testing.exe under tools/wine-run, the same way
 #                (skipped when the Windows tree has not built it); one
-#                wineserver is kept up for all its runs
+#                Wine session is kept up for all its runs
 #
 #   run_bench_build.sh FIXTURE_DIR WORK_DIR NATIVE_CLI [WINDOWS_CLI WINE_RUN [RUNS]]
+#
+# What is there already is used as it is: a fixture disc in FIXTURE_DIR
+# (its stamp present; otherwise it is made once with $KELVORN_MKDISC, the
+# tests' maker), the Windows tree's Wine prefix ($KELVORN_WINEPREFIX, else
+# the wineprefix folder beside WINDOWS_CLI; made once when missing) and the
+# programs as given. Each run's wall and CPU seconds are said as it ends
+# (CPU: the programs and their children; under Wine, not the wineserver's
+# share).
 set -eu
+mkdir -p "$1" "$2"
 FIX=$(cd "$1" && pwd)
-mkdir -p "$2"
 WORK=$(cd "$2" && pwd)
 abs() { echo "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; }
 NATIVE=$(abs "$3")
@@ -28,10 +37,25 @@ BIN=$FIX/br.bin
 CUE=$FIX/br.cue
 CORES=$(nproc)
 FLAC="flac -s -l 0 -b 4096 -m -r 8"
+HERE=$(cd "$(dirname "$0")" && pwd)
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 now() { date +%s.%N; }
+START=$(now)
+# say TEXT: one progress line, with the seconds since the start.
+say() { printf '[%6.1f s] %s\n' "$(echo "$START $(now)" | awk '{print $2 - $1}')" "$*"; }
 have_wine=0
 if [ -n "$WINDOWS" ] && [ -f "$WINDOWS" ] && [ -n "$WINE_RUN" ]; then have_wine=1; fi
+
+if [ -f "$FIX/stamp" ] && [ -f "$BIN" ] && [ -f "$CUE" ] && [ -f "$FIX/digests.txt" ]; then
+    say "fixture disc: $FIX (made before, used as it is)"
+elif [ -n "${KELVORN_MKDISC:-}" ]; then
+    say "fixture disc: making it in $FIX (once; a few minutes)"
+    sh "$HERE/../../tools/disc/make_boss_rally_disc.sh" "$KELVORN_MKDISC" "$FIX"
+    say "fixture disc: made"
+else
+    echo "no fixture disc in $FIX, and KELVORN_MKDISC does not name the maker" >&2
+    exit 1
+fi
 
 script() { # script seq|par
     rm -rf "$WORK/script"
@@ -61,38 +85,68 @@ kelvorn() { # kelvorn native|wine
     fi
 }
 
-# time_into FILE COMMAND...: appends the command's wall seconds to FILE.
-time_into() {
-    file=$1
-    shift
+# CPU seconds (user + system) of this shell's waited-for children so far.
+# `times` must run in this shell itself (a subshell, as in $(...), would
+# count none of them): children_cpu writes them to a file that cpu_read
+# reads.
+children_cpu() { times >"$WORK/times.out"; }
+cpu_read() {
+    awk 'NR == 2 {
+        t = 0
+        for (i = 1; i <= 2; ++i) { split($i, p, "m"); sub("s", "", p[2]); t += p[1] * 60 + p[2] }
+        printf "%.3f", t
+    }' "$WORK/times.out"
+}
+
+# timed NAME LABEL COMMAND...: runs the command, appends its wall and CPU
+# seconds to WORK/NAME.times and says them.
+timed() {
+    name=$1
+    label=$2
+    shift 2
+    children_cpu
+    c0=$(cpu_read)
     t0=$(now)
     "$@"
     t1=$(now)
-    echo "$t0 $t1" | awk '{printf "%.3f\n", $2 - $1}' >>"$file"
+    children_cpu
+    c1=$(cpu_read)
+    times=$(echo "$t0 $t1 $c0 $c1" | awk '{printf "%.3f %.3f", $2 - $1, $4 - $3}')
+    echo "$times" >>"$WORK/$name.times"
+    say "$label: $(echo "$times" | awk '{printf "%s s, cpu %s s", $1, $2}')"
 }
 
 median() { sort -n "$1" | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
+median_cpu() { sort -n -k2 "$1" | awk '{v[NR] = $2} END {print v[int((NR + 1) / 2)]}'; }
 
 if [ $have_wine -eq 1 ]; then
     # Wine's own start-up is paid once, not per run.
     export KELVORN_WINEPREFIX="${KELVORN_WINEPREFIX:-$(dirname "$WINDOWS")/wineprefix}"
+    if [ -f "$KELVORN_WINEPREFIX/system.reg" ]; then
+        say "Wine prefix: $KELVORN_WINEPREFIX (made before, used as it is)"
+    else
+        say "Wine prefix: making it in $KELVORN_WINEPREFIX (once; a few minutes)"
+    fi
     mkdir -p "$KELVORN_WINEPREFIX"
-    WINEPREFIX=$KELVORN_WINEPREFIX wineserver -p 2>/dev/null || true
-    "$WINE_RUN" cmd /c exit 0
-    trap 'WINEPREFIX=$KELVORN_WINEPREFIX wineserver -k 2>/dev/null || true' EXIT
+    # One Wine session (server and services kept up) for every run.
+    "$WINE_RUN" --session-start
+    trap '"$WINE_RUN" --session-end' EXIT
+    say "Wine: up"
+else
+    say "Wine: skipped (no $WINDOWS; build the windows preset first)"
 fi
 
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 rm -f "$WORK"/*.times
-# One untimed round warms the page cache and the programs.
+say "load average $load_before; one untimed round of Kelvorn's builds warms the page cache"
 kelvorn native
 [ $have_wine -eq 1 ] && kelvorn wine
-r=0
-while [ $r -lt "$RUNS" ]; do
-    time_into "$WORK/seq.times" script seq
-    time_into "$WORK/par.times" script par
-    time_into "$WORK/native.times" kelvorn native
-    [ $have_wine -eq 1 ] && time_into "$WORK/wine.times" kelvorn wine
+r=1
+while [ $r -le "$RUNS" ]; do
+    timed seq "run $r/$RUNS: script, flac one track after another" script seq
+    timed par "run $r/$RUNS: script, flac on every core" script par
+    timed native "run $r/$RUNS: kelvorn-cli-testing, native" kelvorn native
+    if [ $have_wine -eq 1 ]; then timed wine "run $r/$RUNS: kelvorn-cli-testing.exe under Wine" kelvorn wine; fi
     r=$((r + 1))
 done
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
@@ -102,22 +156,31 @@ if [ $have_wine -eq 1 ] && ! diff -r "$WORK/native/Boss Rally/music" "$WORK/wine
     echo "WARNING: the native and Windows builds made different FLAC files"
 fi
 
+ratio() { echo "$1 $2" | awk '{printf "%.2f", $1 / $2}'; }
+row() { # row NAME LABEL: the medians of NAME, and for Kelvorn's rows the ratios
+    wall=$(median "$WORK/$1.times")
+    cpu=$(median_cpu "$WORK/$1.times")
+    case $1 in
+        seq | par) printf '  %-46s %8s s %8s s\n' "$2" "$wall" "$cpu" ;;
+        *) printf '  %-46s %8s s %8s s   %s x script -P (cpu %s x), %s x script\n' "$2" "$wall" "$cpu" \
+            "$(ratio "$wall" "$par")" "$(ratio "$cpu" "$par_cpu")" "$(ratio "$wall" "$seq")" ;;
+    esac
+}
 seq=$(median "$WORK/seq.times")
 par=$(median "$WORK/par.times")
-nat=$(median "$WORK/native.times")
-ratio() { echo "$1 $2" | awk '{printf "%.2f", $1 / $2}'; }
+par_cpu=$(median_cpu "$WORK/par.times")
+echo
 echo "Boss Rally build of the full-size fixture disc ($(($(stat -c %s "$BIN") / 1000000)) MB BIN, 12 audio tracks)," \
-    "median of $RUNS runs, $CORES cores"
+    "median of $RUNS runs, $CORES cores, in $(echo "$START $(now)" | awk '{printf "%.0f", $2 - $1}') s"
 echo "load average before: $load_before; after: $load_after"
-printf '  %-52s %7s s\n' "script, flac one track after another" "$seq"
-printf '  %-52s %7s s\n' "script, flac on every core (xargs -P $CORES)" "$par"
-printf '  %-52s %7s s   %s x script -P, %s x script\n' "kelvorn-cli-testing, native" "$nat" "$(ratio "$nat" "$par")" \
-    "$(ratio "$nat" "$seq")"
+printf '  %-46s %10s %10s\n' "" "wall" "cpu"
+row seq "script, flac one track after another"
+row par "script, flac on every core (xargs -P $CORES)"
+row native "kelvorn-cli-testing, native"
 if [ $have_wine -eq 1 ]; then
-    win=$(median "$WORK/wine.times")
-    printf '  %-52s %7s s   %s x script -P, %s x script\n' "kelvorn-cli-testing.exe under Wine" "$win" \
-        "$(ratio "$win" "$par")" "$(ratio "$win" "$seq")"
+    row wine "kelvorn-cli-testing.exe under Wine"
 else
     echo "  kelvorn-cli-testing.exe under Wine: not built (build the windows preset first)"
 fi
+echo "(CPU: the programs and their children; under Wine without the wineserver's share)"
 rm -rf "$WORK/script" "$WORK/native" "$WORK/wine"

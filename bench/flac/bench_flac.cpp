@@ -32,6 +32,16 @@ static double cpu_seconds(int who) {
     return (double)u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + (double)u.ru_stime.tv_sec + u.ru_stime.tv_usec / 1e6;
 }
 
+// The first three fields of /proc/loadavg, or "unknown".
+static std::string load_average() {
+    FILE* f = fopen("/proc/loadavg", "r");
+    char text[64] = "";
+    double a = 0, b = 0, c = 0;
+    if (f && fscanf(f, "%lf %lf %lf", &a, &b, &c) == 3) snprintf(text, sizeof text, "%.2f %.2f %.2f", a, b, c);
+    if (f) fclose(f);
+    return text[0] ? text : "unknown";
+}
+
 static uint64_t size_of(const std::string& path) { return file_size_of(path.c_str()); }
 
 struct Timing {
@@ -88,6 +98,7 @@ int main(int argc, char** argv) {
     const int threads = flac_thread_count(0);
     enum { RUNS = 3 };
     Timing k1[RUNS], kn[RUNS], ff[RUNS], f5;
+    const std::string load_before = load_average();
     for (int r = 0; r < RUNS; ++r) {
         if (!run_kelvorn(pcm, samples, one, 1, &k1[r])) return 1;
         if (!run_kelvorn(pcm, samples, many, threads, &kn[r])) return 1;
@@ -102,6 +113,7 @@ int main(int argc, char** argv) {
     printf("input: %.1f s of audio, %llu bytes; %u processors; analysis on %s; median of %d runs\n", audio,
            (unsigned long long)bytes, std::thread::hardware_concurrency(),
            subframe_isa() == SUBFRAME_ISA_AVX2 ? "AVX2" : "the baseline", (int)RUNS);
+    printf("load average before: %s; after: %s\n", load_before.c_str(), load_average().c_str());
     printf("%-28s %8s %8s %9s %12s\n", "", "wall s", "cpu s", "realtime", "bytes");
     const struct {
         const char* name;
@@ -117,7 +129,8 @@ int main(int argc, char** argv) {
     if (size_of(one) != size_of(many)) printf("WARNING: the 1-thread and %d-thread files differ in size\n", threads);
     printf("kelvorn 1 thread / flac -l 0 ...: time %.3f (cpu %.3f), size %.4f\n", t1.wall / tf.wall, t1.cpu / tf.cpu,
            (double)size_of(one) / (double)size_of(fixed));
-    printf("kelvorn %d threads / 1 thread: throughput %.2fx\n", threads, t1.wall / tn.wall);
+    printf("kelvorn %d threads / 1 thread: throughput %.2fx (cpu %.2fx as much)\n", threads, t1.wall / tn.wall,
+           tn.cpu / t1.cpu);
     printf("kelvorn %d threads / flac -l 0 ...: time %.3f\n", threads, tn.wall / tf.wall);
     printf("kelvorn 1 thread / flac -5: time %.3f, size %.4f\n", t1.wall / f5.wall,
            (double)size_of(one) / (double)size_of(def));

@@ -312,6 +312,9 @@ int encode_track_flac(FILE* source, uint64_t sample_count, const char* path, con
     Md5Context md5;
     md5_init(&md5);
     FILE* out = part.file;
+    // Frames go to the file as they are, one write each: a stream buffer
+    // would copy every byte once more and cut a frame into several writes.
+    setvbuf(out, nullptr, _IONBF, 0);
     int ok = fwrite(header, 1, sizeof header, out) == sizeof header;
     int write_failed = !ok;  // a full or failing disk: "cannot write <path>"
 

@@ -225,8 +225,9 @@ KV_AVX2 inline void store_widened(uint64_t* out, __m256i totals) {
     _mm256_storeu_si256((__m256i*)(out + 4), _mm256_cvtepu32_epi64(_mm256_extracti128_si256(totals, 1)));
 }
 
-// leaves[k][j]: the plain sum over partition j of the folded residuals of
-// order k, for every k from 0 to 4, in one pass over the samples; positions
+// The finest level of survey[k].sums, for every k from 0 to 4: the plain
+// sum over partition j of the folded residuals of order k, in one pass over
+// the samples; positions
 // below k count as 0, as in compute_residuals. The differences of
 // successive orders give the table's residuals exactly: no sum here comes
 // near 32 bits.
@@ -235,8 +236,7 @@ KV_AVX2 inline void store_widened(uint64_t* out, __m256i totals) {
 // to 255 of order k (n = 16 each): with the estimate e of the spread
 // (sum + 16) counted as the thresholds 16 * 2^(e+1) below it, 16 * e +
 // (spread >> e).
-KV_AVX2 void order_leaf_sums_avx2(const int32_t* x, uint64_t (*leaves)[FLAC_MAX_PARTITIONS],
-                                  uint64_t rest_bounds[5]) {
+KV_AVX2 void order_leaf_sums_avx2(const int32_t* x, OrderSurvey survey[5], uint64_t rest_bounds[5]) {
     // The first vector reads four samples before the block: zeros, masked
     // off afterwards.
     int32_t head[12] = {0};
@@ -270,7 +270,7 @@ KV_AVX2 void order_leaf_sums_avx2(const int32_t* x, uint64_t (*leaves)[FLAC_MAX_
         }
         for (int k = 0; k < 5; ++k) {
             const __m256i totals = lane_totals8(part[k]);
-            store_widened(leaves[k] + 8 * g, totals);
+            store_widened(survey[k].sums + FLAC_MAX_PARTITIONS - 1 + 8 * g, totals);
             const __m256i spread = _mm256_add_epi32(totals, sixteen);
             __m256i minus_e = _mm256_setzero_si256();
             for (int e = 0; e < MAX_RICE; ++e)
@@ -375,6 +375,37 @@ KV_AVX2 uint64_t level_cost_avx2(const uint32_t (*shifted)[2 * FLAC_MAX_PARTITIO
     return cost;
 }
 
+// The estimates of nodes 1, 2, ... of a level of 2^m-sample partitions, as
+// the plain loop in best_partitioning gives them, eight at a time; returns
+// the first node it left to that loop. floor(log2(v)) is the exponent of v
+// as a double: every sum here is far below 2^52, so or-ing it into the
+// mantissa of 2^52 and subtracting 2^52 converts it exactly.
+KV_AVX2 uint32_t pow2_estimates_avx2(const uint64_t* sums, uint32_t parts, int m, uint8_t* out) {
+    const __m256i one = _mm256_set1_epi64x(1);
+    const __m256i two_52 = _mm256_set1_epi64x(0x4330000000000000);
+    const __m256i low_halves = _mm256_setr_epi32(0, 2, 4, 6, 0, 0, 0, 0);
+    const __m128i bias = _mm_set1_epi32(1023 + m);
+    uint32_t j = 1;
+    for (; j + 8 <= parts; j += 8) {
+        __m128i exponents[2];
+        for (int h = 0; h < 2; ++h) {
+            const __m256i sum = load8(sums + j + 4 * h);
+            // (sum - (sum != 0)) | 1; the mask of a zero sum is -1.
+            const __m256i zero = _mm256_cmpeq_epi64(sum, _mm256_setzero_si256());
+            const __m256i v = _mm256_or_si256(_mm256_sub_epi64(_mm256_sub_epi64(sum, one), zero), one);
+            const __m256d d = _mm256_sub_pd(_mm256_castsi256_pd(_mm256_or_si256(v, two_52)),
+                                            _mm256_castsi256_pd(two_52));
+            const __m256i exponent = _mm256_srli_epi64(_mm256_castpd_si256(d), 52);
+            exponents[h] = _mm_sub_epi32(
+                _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(exponent, low_halves)), bias);
+        }
+        __m128i e = _mm_packs_epi32(exponents[0], exponents[1]);
+        e = _mm_min_epi16(_mm_max_epi16(e, _mm_setzero_si128()), _mm_set1_epi16(MAX_RICE));
+        _mm_storel_epi64((__m128i*)(out + j), _mm_packus_epi16(e, e));
+    }
+    return j;
+}
+
 // The sums of the pairs of 16 32-bit or 8 64-bit partition sums from f, in
 // order, in one vector.
 KV_AVX2 inline __m256i pair_sums(const uint32_t* f) {
@@ -406,15 +437,14 @@ KV_AVX2 void build_tree_avx2(T* tree, unsigned top) {
 }
 #endif
 
-// Best partitioned Rice coding of trial->residuals for predictor order k
-// (surveyed in s): fills trial->partition_order and trial->rice_params,
+// Best partitioned Rice coding of the folded residuals u of predictor order
+// k (surveyed in s): fills trial->partition_order and trial->rice_params,
 // returns its bits (6 + per partition 4 + the partition's bits). wide: a
 // full block on the AVX2 path.
-uint64_t best_partitioning(SubframeChoice* trial, uint32_t count, uint32_t k, uint32_t bits, const OrderSurvey* s,
-                           int wide) {
-    (void)wide;
+uint64_t best_partitioning(SubframeChoice* trial, const uint32_t* u, uint32_t count, uint32_t k, uint32_t bits,
+                           const OrderSurvey* s, int wide) {
+    (void)wide;  // used by the AVX2 path only
     const unsigned top = s->top;
-    const uint32_t* u = trial->residuals;
     const uint32_t fine_parts = 1u << top;
     const uint32_t fine_size = count >> top;
     const uint64_t* sums = s->sums;
@@ -431,7 +461,11 @@ uint64_t best_partitioning(SubframeChoice* trial, uint32_t count, uint32_t k, ui
             // n = 2^m: the smallest e with 2^(m+e+1) >= sum is
             // ceil(log2(sum)) - m - 1, kept within 0..14.
             const int m = floor_log2(size);
-            for (uint32_t j = 1; j < parts; ++j) {
+            uint32_t j = 1;
+#if defined(KV_HAVE_AVX2_PATH)
+            if (wide) j = pow2_estimates_avx2(level_sums, parts, m, level);
+#endif
+            for (; j < parts; ++j) {
                 const uint64_t sum = level_sums[j];
                 int e = 64 - __builtin_clzll((sum - (sum != 0)) | 1) - m - 1;
                 e = e < 0 ? 0 : e;
@@ -626,19 +660,17 @@ void choose_subframe(const int32_t* samples, uint32_t count, uint32_t bits, Subf
     // sequential rule: verbatim first, then the lower order.
     const uint32_t orders = count < 5 ? count : 5;
     OrderSurvey survey[5];
-    uint32_t in_trial = orders - 1;  // the order whose residuals trial holds
+    uint32_t in_trial = orders - 1;  // the order whose residuals trial holds (baseline path)
     const int wide = count == FLAC_MAX_BLOCK && active_isa() == SUBFRAME_ISA_AVX2;
 #if defined(KV_HAVE_AVX2_PATH)
     if (wide) {
-        uint64_t leaves[5][FLAC_MAX_PARTITIONS], rest_bounds[5];
-        order_leaf_sums_avx2(samples, leaves, rest_bounds);
+        uint64_t rest_bounds[5];
+        order_leaf_sums_avx2(samples, survey, rest_bounds);
         for (uint32_t k = 0; k < orders; ++k) {
             survey[k].top = MAX_PARTITION_ORDER;
-            memcpy(survey[k].sums + FLAC_MAX_PARTITIONS - 1, leaves[k], sizeof leaves[k]);
             finish_survey(&survey[k], count, k, bits, &rest_bounds[k]);
             build_tree_avx2(survey[k].sums, MAX_PARTITION_ORDER);
         }
-        in_trial = 5;  // none
     }
 #endif
     if (!wide) {
@@ -659,23 +691,28 @@ void choose_subframe(const int32_t* samples, uint32_t count, uint32_t bits, Subf
     for (uint32_t at = 0; at < orders; ++at) {
         const uint32_t k = by_bound[at];
         if (survey[k].bound > out->cost_bits) break;
-        if (k != in_trial) {
+        // Where this order's residuals are counted: on the wide path, out's
+        // own array while out holds no residuals worth keeping (the first
+        // order counted usually wins, and then needs no copy).
+        uint32_t* u = trial->residuals;
 #if defined(KV_HAVE_AVX2_PATH)
-            if (wide)
-                compute_residuals_avx2(samples, k, trial->residuals);
-            else
+        if (wide) {
+            if (out->kind != SUBFRAME_FIXED) u = out->residuals;
+            compute_residuals_avx2(samples, k, u);
+        }
 #endif
-                compute_residuals(samples, count, k, trial->residuals);
+        if (!wide && k != in_trial) {
+            compute_residuals(samples, count, k, u);
             in_trial = k;
         }
-        const uint64_t cost = 8 + (uint64_t)k * bits + best_partitioning(trial, count, k, bits, &survey[k], wide);
+        const uint64_t cost = 8 + (uint64_t)k * bits + best_partitioning(trial, u, count, k, bits, &survey[k], wide);
         if (cost < out->cost_bits || (cost == out->cost_bits && out->kind == SUBFRAME_FIXED && k < out->order)) {
             out->kind = SUBFRAME_FIXED;
             out->order = k;
             out->partition_order = trial->partition_order;
             memcpy(out->rice_params, trial->rice_params, (sizeof(uint32_t)) << trial->partition_order);
             out->cost_bits = cost;
-            memcpy(out->residuals, trial->residuals, count * sizeof(uint32_t));
+            if (u != out->residuals) memcpy(out->residuals, u, count * sizeof(uint32_t));
         }
     }
 }
