@@ -356,6 +356,45 @@ TEST_F(CartridgeBuild, EarlierBuildIsReplacedOnlyOnYes) {
     EXPECT_EQ(app.wait_exit(10000), 0);
 }
 
+// A destination with less free space than the build's estimate (a 4 MiB
+// tmpfs, which the ctest step test_ui_small_volume mounts): the wizard asks
+// first; No stays on the page and writes nothing, Yes builds anyway (and
+// here runs out of room, with the build's own message).
+TEST_F(CartridgeBuild, TooLittleRoomIsAskedAboutFirst) {
+    KV_REQUIRE_DISPLAY();
+    const std::string volume = kt::host_path(KELVORN_UI_SMALL_VOLUME);
+    if (!kt::exists(kt::join(volume, "mounted"))) GTEST_SKIP() << "no small volume (mounting a tmpfs needs root)";
+    dest = kt::join(volume, "games");
+    folder = kt::join(dest, "Top Gear Rally");
+    auto before = kt::snapshot(volume);
+    const std::wstring question = L"The build needs about 8 MB, but only 3 MB are free in " + widen(dest) +
+                                  L".\r\n\r\nBuild anyway? It stops with a message if the disk fills up.";
+    {
+        App app;
+        ASSERT_TRUE(app.start(kelvorn_exe(), build_args()));
+        HWND box = app.wait_message_box(10000);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(App::message_box_text(box), question);
+        screenshot_window(box, shot_name("too_little_room"));
+        App::answer(box, IDNO);
+        Sleep(500);
+        EXPECT_EQ(app.title(), L"Build a game");
+        EXPECT_EQ(kt::snapshot(volume), before);
+        app.close_window();
+        EXPECT_EQ(app.wait_exit(10000), 0);
+    }
+    App app;
+    ASSERT_TRUE(app.start(kelvorn_exe(), build_args()));
+    HWND box = app.wait_message_box(10000);
+    ASSERT_NE(box, nullptr);
+    App::answer(box, IDYES);
+    ASSERT_TRUE(app.wait_title(L"The build did not finish", 30000)) << narrow(app.title());
+    EXPECT_EQ(message_label(app).text.rfind(L"cannot write ", 0), 0u) << narrow(message_label(app).text);
+    EXPECT_TRUE(kt::snapshot(dest).empty()) << "the failed build leaves nothing but the folder it was to go in";
+    app.click(IDC_CLOSE);
+    EXPECT_EQ(app.wait_exit(10000), 0);
+}
+
 TEST(FailedBuild, ShowsTheDriversMessageAndQuitEndsWithZero) {
     KV_REQUIRE_DISPLAY();
     App app;
