@@ -42,16 +42,36 @@ void format_path_too_long(FrontEnd front, char* out, size_t capacity, const char
 
 // --- the disc image and its cue sheet ---
 
-int has_cue_extension(const char* path) {
-    const char* dot = strrchr(path, '.');
-    if (!dot || strlen(dot) != 4) return 0;
-    const char* want = ".cue";
-    for (int i = 0; i < 4; ++i) {
+// 1 when path's text from its last '.' is want (lower case), ignoring
+// ASCII case.
+static int has_extension(const char* path, const char* want) {
+    const char* dot = path ? strrchr(path, '.') : nullptr;
+    size_t length = strlen(want);
+    if (!dot || strlen(dot) != length) return 0;
+    for (size_t i = 0; i < length; ++i) {
         char c = dot[i];
         if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
         if (c != want[i]) return 0;
     }
     return 1;
+}
+
+int has_cue_extension(const char* path) { return has_extension(path, ".cue"); }
+
+// --- a file handed over whole ---
+
+int game_of_input_file(const char* path, GameKind* game) {
+    static const struct {
+        const char* extension;
+        GameKind game;
+    } kinds[] = {{".bin", GAME_BOSS_RALLY},     {".cue", GAME_BOSS_RALLY},     {".z64", GAME_TOP_GEAR_RALLY},
+                 {".v64", GAME_TOP_GEAR_RALLY}, {".n64", GAME_TOP_GEAR_RALLY}};
+    for (const auto& kind : kinds)
+        if (has_extension(path, kind.extension)) {
+            *game = kind.game;
+            return 1;
+        }
+    return 0;
 }
 
 // The cue sheet's name beside a disc image: the path cut at its last '.',

@@ -47,6 +47,17 @@ void format_path_too_long(FrontEnd front, char* out, size_t capacity, const char
 // 1 when path's text from its last '.' is ".cue", ignoring ASCII case.
 int has_cue_extension(const char* path);
 
+// --- a file handed over whole ---
+
+// The game whose input path is, by its extension alone (the text from the
+// last '.', any ASCII case): .bin and .cue are Boss Rally's, .z64, .v64 and
+// .n64 Top Gear Rally's. 1 and *game set when it is one of these; 0 and
+// *game untouched otherwise (no '.', another extension, a '.' only in a
+// folder name). This is how a file dropped on the wizard, or named without
+// an option on its command line, picks its game; whether it is a file at
+// all is the caller's question.
+int game_of_input_file(const char* path, GameKind* game);
+
 enum PartnerState : int {
     PARTNER_NONE = 0,      // nothing of the name exists (or the sheet names no image)
     PARTNER_FOUND = 1,     // partner holds it

@@ -39,14 +39,22 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR command_line, 
         CoTaskMemFree(documents);
     }
 
-    // Without a window there is nothing to show or to end the message loop.
-    if (!create_main_window(instance)) return 0;
+    // Without a window there is nothing to show or to end the message loop;
+    // the user is told why, rather than seeing nothing at all.
+    DWORD window_error = 0;
+    if (!create_main_window(instance, &window_error)) {
+        report_window_failure(window_error);
+        return 0;
+    }
 
     // A refused value stops --build too: the build would not be the one
     // asked for.
     wchar_t refusal[UI_MESSAGE_UNITS];
     int build = read_command_line(refusal, UI_MESSAGE_UNITS);
     show_game_page();
+    // Files opened with the program start on their files page. One that is
+    // not taken stops --build as a refused value does.
+    if (!open_command_line_files()) build = 0;
     ShowWindow(g_wizard.main_window, show);
     if (refusal[0])
         MessageBoxW(g_wizard.main_window, refusal, L"Kelvorn", MB_ICONWARNING);

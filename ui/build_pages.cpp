@@ -7,6 +7,7 @@
 #include <wchar.h>
 
 #include "session/space.h"
+#include "ui/taskbar.h"
 #include "ui/wizard.h"
 
 // Bounded wide formatting: cut at units and always terminated.
@@ -31,6 +32,7 @@ void show_building_page(void) {
     g_wizard.status_label =
         create_control(L"STATIC", L"Starting", SS_NOPREFIX, 24, 112, 540, 44, 0, g_wizard.font_normal);
     create_control(L"BUTTON", L"Cancel", WS_TABSTOP, 464, 352, 100, 28, IDC_CANCEL, g_wizard.font_normal);
+    taskbar_progress(0.0);
 
     // Fresh hand-off values, so that a late message of an earlier build
     // cannot show its status on this page.
@@ -142,6 +144,7 @@ void on_progress(void) {
     memcpy(text, g_wizard.status_text, sizeof text);
     ReleaseSRWLockShared(&g_wizard.progress_lock);
     SendMessageW(g_wizard.progress_bar, PBM_SETPOS, (WPARAM)(int)(fraction * 1000), 0);
+    taskbar_progress(fraction);
     if (!is_cancelled(&g_wizard.cancel_requested)) SetWindowTextW(g_wizard.status_label, text);
 }
 
@@ -182,7 +185,9 @@ void show_result_page(void) {
         create_control(L"BUTTON", L"Quit", WS_TABSTOP, 352, 352, 100, 28, IDC_CLOSE, g_wizard.font_normal);
         create_control(L"BUTTON", L"Back", WS_TABSTOP | BS_DEFPUSHBUTTON, 464, 352, 100, 28, IDC_BACK,
                        g_wizard.font_normal);
+        taskbar_error();
     }
+    taskbar_flash_if_background(g_wizard.main_window);
     focus_page();
 }
 

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <wchar.h>
 
+#include "ui/taskbar.h"
 #include "ui/wizard.h"
 
 HWND add_file_row(InputSlot slot, const wchar_t* label, const char* expected_md5, int y, int choose_id) {
@@ -20,6 +21,8 @@ HWND add_file_row(InputSlot slot, const wchar_t* label, const char* expected_md5
 }
 
 void show_files_page(void) {
+    // The button shows a build only while its pages do.
+    taskbar_clear();
     g_wizard.page = PAGE_FILES;
     clear_page();
     if (g_wizard.game == GAME_BOSS_RALLY) {

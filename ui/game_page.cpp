@@ -4,9 +4,12 @@
 #include <shobjidl.h>
 
 #include "ui/scoped_com.h"
+#include "ui/taskbar.h"
 #include "ui/wizard.h"
 
 void show_game_page(void) {
+    // The button shows a build only while its pages do.
+    taskbar_clear();
     g_wizard.page = PAGE_GAME;
     clear_page();
     create_control(L"STATIC", L"Build a game", SS_NOPREFIX, 24, 20, 540, 32, 0, g_wizard.font_title);

@@ -7,6 +7,8 @@
 #include <shlobj.h>
 #include <wchar.h>
 
+#include "ui/taskbar.h"
+#include "ui/ui_observe.h"
 #include "ui/wizard.h"
 
 WizardState g_wizard;
@@ -110,6 +112,7 @@ void clear_page(void) {
     g_wizard.build_button = nullptr;
     g_wizard.status_label = nullptr;
     g_wizard.progress_bar = nullptr;
+    g_wizard.drop_note = nullptr;
     for (int slot = 0; slot < SLOT_COUNT; ++slot) g_wizard.verdict_label[slot] = nullptr;
 }
 
@@ -181,8 +184,19 @@ int read_command_line(wchar_t* refusal, int units) {
                    wcscmp(token, L"--rom") == 0) {
             slot = token[2] == L'b' ? SLOT_BIN : token[2] == L'c' ? SLOT_CUE : SLOT_ROM;
             target = g_wizard.input_path[slot];
-        } else {
+        } else if (wcsncmp(token, L"--", 2) == 0) {
+            // An option this program does not know.
             i += 1;
+            continue;
+        } else {
+            // A file to open, as Explorer names it.
+            i += 1;
+            if (g_wizard.opened_count >= UI_OPENED_FILES) continue;
+            if (!copy_path(g_wizard.opened_path[g_wizard.opened_count], token)) {
+                if (units > 0 && !refusal[0]) format_long_path(token, refusal, units);
+                continue;
+            }
+            g_wizard.opened_count += 1;
             continue;
         }
         i += 2;
@@ -243,6 +257,10 @@ static void on_command(int id, HWND control) {
 }
 
 LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == taskbar_button_created_message()) {
+        taskbar_attach(window);
+        return 0;
+    }
     switch (message) {
     case WM_DESTROY:
         PostQuitMessage(0);
@@ -273,12 +291,18 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     case WM_APP_BUILD_DONE:
         show_result_page();
         return 0;
+    case WM_DROPFILES:
+        on_drop_files((HDROP)wparam);
+        return 0;
+    case WM_COPYDATA:
+        if (ui_observe_copy_data(window, (const COPYDATASTRUCT*)lparam)) return TRUE;
+        return DefWindowProcW(window, message, wparam, lparam);
     default:
         return DefWindowProcW(window, message, wparam, lparam);
     }
 }
 
-int create_main_window(HINSTANCE instance) {
+int create_main_window(HINSTANCE instance, DWORD* error) {
     WNDCLASSW window_class;
     memset(&window_class, 0, sizeof window_class);
     window_class.style = 0;
@@ -288,11 +312,22 @@ int create_main_window(HINSTANCE instance) {
     window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     window_class.hbrBackground = GetSysColorBrush(COLOR_WINDOW);
     window_class.lpszClassName = WINDOW_CLASS;
-    RegisterClassW(&window_class);
+    if (!RegisterClassW(&window_class)) {
+        if (error) *error = GetLastError();
+        return 0;
+    }
 
-    g_wizard.main_window = CreateWindowExW(0, WINDOW_CLASS, L"Kelvorn", WINDOW_STYLE, CW_USEDEFAULT,
-                                           CW_USEDEFAULT, 100, 100, nullptr, nullptr, instance, nullptr);
-    if (!g_wizard.main_window) return 0;
+    g_wizard.main_window = CreateWindowExW(0, ui_observe_window_class(WINDOW_CLASS), L"Kelvorn", WINDOW_STYLE,
+                                           CW_USEDEFAULT, CW_USEDEFAULT, 100, 100, nullptr, nullptr, instance,
+                                           nullptr);
+    if (!g_wizard.main_window) {
+        if (error) *error = GetLastError();
+        return 0;
+    }
+    DragAcceptFiles(g_wizard.main_window, TRUE);
+    // Explorer says when the button exists (and again after it restarts);
+    // until then, and where it never says, the interface is taken now.
+    taskbar_attach(g_wizard.main_window);
 
     UINT dpi = GetDpiForWindow(g_wizard.main_window);
     RECT frame = {0, 0, MulDiv(CLIENT_WIDTH, (int)dpi, 96), MulDiv(CLIENT_HEIGHT, (int)dpi, 96)};
@@ -301,4 +336,24 @@ int create_main_window(HINSTANCE instance) {
                  SWP_NOMOVE | SWP_NOZORDER);
     make_fonts(dpi);
     return 1;
+}
+
+void report_window_failure(DWORD error) {
+    wchar_t system_text[1024];
+    DWORD units = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                                 system_text, 1024, nullptr);
+    // The system's text ends with a line break, which the box does not need.
+    while (units > 0 && (system_text[units - 1] == L'\r' || system_text[units - 1] == L'\n' ||
+                         system_text[units - 1] == L' '))
+        --units;
+    system_text[units] = 0;
+    wchar_t text[UI_MESSAGE_UNITS];
+    if (units)
+        _snwprintf(text, UI_MESSAGE_UNITS, L"Kelvorn could not open its window: %ls (error %lu)", system_text,
+                   (unsigned long)error);
+    else
+        _snwprintf(text, UI_MESSAGE_UNITS, L"Kelvorn could not open its window (error %lu).",
+                   (unsigned long)error);
+    text[UI_MESSAGE_UNITS - 1] = 0;
+    MessageBoxW(nullptr, text, L"Kelvorn", MB_ICONERROR | MB_OK);
 }

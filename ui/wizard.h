@@ -10,6 +10,7 @@
 #define KELVORN_UI_WIZARD_H
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include "builder/build.h"
 #include "builder/checks.h"
@@ -49,6 +50,7 @@ enum {
     IDC_CHOOSE_BIN = 110,
     IDC_CHOOSE_CUE = 111,
     IDC_CHOOSE_ROM = 112,
+    IDC_DROP_NOTE = 113,  // the note about files dropped or opened, when there is one
 };
 
 enum {
@@ -59,6 +61,7 @@ enum {
     UI_BUILD_ERROR = 1024,
     UI_BUILD_FOLDER = 2048,
     UI_MESSAGE_UNITS = 4096,  // a message box's text
+    UI_OPENED_FILES = 8,      // files named bare on the command line that are taken
 };
 
 // Layout unit: the client area is 588 x 400 at 96 DPI.
@@ -77,6 +80,7 @@ struct WizardState {
     WizardPage page;
     CancelFlag cancel_requested;  // only goes 0 -> 1 while a build runs
     HWND status_label, progress_bar, build_button;
+    HWND drop_note;  // null until a drop or an opened file needs a word
     HWND controls[UI_MAX_CONTROLS];
     int control_count;
 
@@ -92,6 +96,11 @@ struct WizardState {
     int build_ok;
     char build_error[UI_BUILD_ERROR];
     char build_folder[UI_BUILD_FOLDER];
+
+    // Files named on the command line without an option (how Explorer opens
+    // a file with the program), taken once the window is up.
+    wchar_t opened_path[UI_OPENED_FILES][UI_PATH_UNITS];
+    int opened_count;
 };
 
 // One started file check: made zero-filled by the window thread, owned by its
@@ -107,13 +116,20 @@ extern WizardState g_wizard;
 
 // --- main_window.cpp ---
 // Start-up steps 5 to 8: registers the "Kelvorn" class, creates the main
-// window (hidden), gives it its 588 x 400 client area at the window's DPI
-// and makes the four fonts. 0 when the window cannot be made.
-int create_main_window(HINSTANCE instance);
+// window (hidden) that accepts dropped files, gives it its 588 x 400 client
+// area at the window's DPI and makes the four fonts. 0 when the window
+// cannot be made; then *error (when error is not null) is GetLastError of
+// the call that failed.
+int create_main_window(HINSTANCE instance, DWORD* error);
+// Tells the user, in an error box of its own (there is no window to own
+// it), that the window could not be made, with the system's text of error.
+void report_window_failure(DWORD error);
 // Applies the command line to g_wizard; 1 when --build was given. A path
 // value longer than the wizard keeps is refused, not cut: it is left out,
 // and the refusal goes to refusal (units, "" when none) for the caller to
-// show once the window is up.
+// show once the window is up. A token that is not an option ("--...") is a
+// file to open: up to UI_OPENED_FILES of them go to opened_path, for
+// open_command_line_files.
 int read_command_line(wchar_t* refusal, int units);
 // x, y, width, height in 96-DPI units; the control is recorded for clear_page
 // (up to 64 per page).
@@ -166,6 +182,26 @@ void update_build_button(void);
 void on_check_done(LPARAM job);
 LRESULT on_ctlcolorstatic(HDC device_context, HWND control);
 void on_choose_file(int id);
+
+// --- drop.cpp ---
+// Files handed over whole, dropped on the window or opened with the
+// program, are taken the way the Choose... buttons take them: the first one
+// whose extension names a game picks that game (game_of_input_file), the
+// files page of that game is shown, and each file of that game fills its
+// row (a disc file finds its partner) and is checked. What is not taken
+// (another extension, no regular file, the other game's file, anything
+// during a build) is told in a note on the page, never in a box.
+// from_command_line words the note for files opened with the program.
+// Returns 1 when every file was taken.
+int take_handed_files(const wchar_t* const* paths, int count, int from_command_line);
+// WM_DROPFILES: takes the drop's files and releases it.
+void on_drop_files(HDROP drop);
+// Start-up: takes the files of the command line (opened_path); 1 when every
+// one was taken (or there were none).
+int open_command_line_files(void);
+// Shows text in the page's note, made on first use (a page without a note
+// looks as it always did).
+void show_drop_note(const wchar_t* text);
 
 // --- build_pages.cpp ---
 void start_build(void);

@@ -164,6 +164,38 @@ TEST(DiscPairing, PartnerTooLongIsRefusedWhole) {
     EXPECT_GT(cli.path.size(), 1023u);
 }
 
+// A file handed over whole picks its game by its extension alone; a name
+// that only looks like one (a '.' in a folder, a longer or shorter
+// extension) picks nothing and leaves the caller's game as it was.
+TEST(HandedOverFile, ExtensionPicksTheGame) {
+    const int NONE = -1;
+    struct Case {
+        const char* path;
+        int game;
+    } cases[] = {
+        {"C:\\games\\rally.bin", GAME_BOSS_RALLY},
+        {"C:\\games\\rally.CUE", GAME_BOSS_RALLY},
+        {"rally.Bin", GAME_BOSS_RALLY},
+        {"C:\\roms\\rally.z64", GAME_TOP_GEAR_RALLY},
+        {"C:\\roms\\rally.V64", GAME_TOP_GEAR_RALLY},
+        {"rally.n64", GAME_TOP_GEAR_RALLY},
+        {"rally.tar.z64", GAME_TOP_GEAR_RALLY},
+        {"C:\\games\\rally.iso", NONE},
+        {"C:\\games\\rally.bin.txt", NONE},
+        {"C:\\games\\rally.bins", NONE},
+        {"C:\\games\\rally.bi", NONE},
+        {"C:\\games\\rally", NONE},
+        {"C:\\a.bin\\rally", NONE},
+        {"", NONE},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        GameKind game = (GameKind)77;
+        EXPECT_EQ(game_of_input_file(c.path, &game), c.game != NONE);
+        EXPECT_EQ((int)game, c.game != NONE ? c.game : 77);
+    }
+}
+
 TEST(Checks, EachInputGetsItsOwnCheckAndDigest) {
     EXPECT_STREQ(expected_md5(INPUT_DISC_IMAGE), RETAIL_DISC_IMAGE_MD5);
     EXPECT_STREQ(expected_md5(INPUT_CUE_SHEET), RETAIL_CUE_SHEET_MD5);

@@ -53,7 +53,7 @@ protected:
         InitializeSRWLock(&g_wizard.progress_lock);
         INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
         InitCommonControlsEx(&controls);
-        create_main_window(GetModuleHandleW(nullptr));
+        create_main_window(GetModuleHandleW(nullptr), nullptr);
     }
     void SetUp() override {
         if (!getenv("DISPLAY")) GTEST_SKIP() << "no DISPLAY (run under xvfb-run)";
