@@ -19,7 +19,7 @@ using namespace ui;
 
 namespace {
 
-const int DROP_NOTE_ID = 113;
+const int DROP_NOTE_ID = IDC_DROP_NOTE;
 // Row positions on the files page: title, intro, then four controls a row.
 enum { FIRST_VERDICT = 5, SECOND_VERDICT = 9 };
 
@@ -138,7 +138,7 @@ TEST_F(Drop, EachKindOfDropLandsWhereItShould) {
         App app;
         ASSERT_TRUE(app.start(kelvorn_testing_exe(), {}, env));
         if (c.from_files_page) {
-            app.click(103);
+            app.click(IDC_CONTINUE);
             ASSERT_TRUE(app.wait_title(BOSS, 10000));
         }
         ASSERT_TRUE(drop(app, c.dropped));
@@ -184,7 +184,7 @@ TEST_F(Drop, DuringABuildChangesNothing) {
     app.release_held();
     ASSERT_TRUE(app.wait_title(L"Top Gear Rally is ready", 30000)) << narrow(app.title());
     EXPECT_TRUE(kt::exists(kt::join(kt::join(dest, "Top Gear Rally"), "romdata.bin")));
-    app.click(109);
+    app.click(IDC_CLOSE);
     EXPECT_EQ(app.wait_exit(10000), 0);
 }
 
@@ -265,7 +265,7 @@ TEST_F(Drop, TaskbarButtonFollowsTheBuild) {
         EXPECT_EQ(values.back(), 1000);
         EXPECT_FALSE(has_state(calls, "error"));
         EXPECT_FALSE(has_state(calls, "none"));
-        app.click(109);
+        app.click(IDC_CLOSE);
         EXPECT_EQ(app.wait_exit(10000), 0);
     }
     kt::remove_all(log);
@@ -281,12 +281,12 @@ TEST_F(Drop, TaskbarButtonFollowsTheBuild) {
         std::vector<int> values = progress_values(calls);
         EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
         EXPECT_FALSE(has_state(calls, "none"));
-        app.click(104);
+        app.click(IDC_BACK);
         ASSERT_TRUE(app.wait_title(L"Your copy of Top Gear Rally", 10000));
         ASSERT_TRUE(app.wait_until([&] { return taskbar_log(log).back().first == "none"; }, 5000));
         // Going on to the game page says nothing more: nothing is shown.
         size_t before = taskbar_log(log).size();
-        app.click(104);
+        app.click(IDC_BACK);
         ASSERT_TRUE(app.wait_title(L"Build a game", 10000));
         Sleep(300);
         EXPECT_EQ(taskbar_log(log).size(), before);
@@ -303,7 +303,7 @@ TEST_F(Drop, TaskbarButtonFollowsTheBuild) {
                               {L"--game", L"tgr", L"--rom", widen(rom), L"--dest", widen(dest), L"--build"}, missing));
         ASSERT_TRUE(app.wait_title(L"Top Gear Rally is ready", 30000)) << narrow(app.title());
         EXPECT_TRUE(kt::exists(kt::join(kt::join(dest, "Top Gear Rally"), "romdata.bin")));
-        app.click(109);
+        app.click(IDC_CLOSE);
         EXPECT_EQ(app.wait_exit(10000), 0);
     }
 }

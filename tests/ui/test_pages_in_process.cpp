@@ -175,8 +175,11 @@ TEST_P(ResultPage, ShowsTheBuildsOutcome) {
     int n = 0;
     for (int i = 0; i < g_wizard.control_count; ++i) n += GetDlgCtrlID(g_wizard.controls[i]) != 0;
     EXPECT_EQ(n, c.buttons[2] ? 3 : 2);
-    for (int id : c.buttons)
-        if (id) EXPECT_NE(GetDlgItem(g_wizard.main_window, id), nullptr) << id;
+    for (int id : c.buttons) {
+        if (id) {
+            EXPECT_NE(GetDlgItem(g_wizard.main_window, id), nullptr) << id;
+        }
+    }
     if (c.ok) {
         ASSERT_EQ(labels.size(), 3u);
         EXPECT_EQ(text_of(labels[2]), L"C:\\Games\\Top Gear Rally");

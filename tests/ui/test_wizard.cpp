@@ -137,9 +137,9 @@ TEST(CommandLineRefusal, TooLongPathsAreRefusedNotCut) {
         EXPECT_EQ(dest_label(app), c.dest);
         if (c.args[0] == L"--game") {
             // The refused ROM was not taken: its row has no file.
-            app.click(103);
+            app.click(IDC_CONTINUE);
             ASSERT_TRUE(app.wait_title(L"Your copy of Top Gear Rally", 10000));
-            EXPECT_EQ(control_at(app, 5).text, L"No file chosen");
+            EXPECT_EQ(verdict_label(app, L"Cartridge ROM").text, L"No file chosen");
         }
         app.close_window();
         EXPECT_EQ(app.wait_exit(10000), 0);
