@@ -191,6 +191,39 @@ protected:
     std::vector<std::wstring> build_args() const {
         return {L"--game", L"tgr", L"--rom", widen(rom), L"--dest", widen(dest), L"--build"};
     }
+    // Starts the build from the command line, which shows text in a box
+    // first: a refusal (answered OK, no No button) or a question (answered
+    // No). Either way the wizard stays on its page, asks nothing more, and
+    // nothing below watched changes.
+    void expect_box_changes_nothing(const std::wstring& text, int answer, const std::string& watched,
+                                    const char* shot) {
+        auto before = kt::snapshot(watched);
+        App app;
+        ASSERT_TRUE(app.start(kelvorn_exe(), build_args()));
+        HWND box = app.wait_message_box(10000);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(App::message_box_text(box), text);
+        if (answer == IDOK) {
+            EXPECT_EQ(GetDlgItem(box, IDNO), nullptr);
+        }
+        if (shot) screenshot_window(box, shot_name(shot));
+        App::answer(box, answer);
+        Sleep(500);
+        EXPECT_EQ(app.title(), L"Build a game");
+        EXPECT_EQ(app.wait_message_box(300), nullptr);
+        EXPECT_EQ(kt::snapshot(watched), before);
+        app.close_window();
+        EXPECT_EQ(app.wait_exit(10000), 0);
+    }
+    // Starts the build the same way and answers Yes: the wizard goes on to
+    // the page titled title.
+    void expect_yes_leads_to(App& app, const std::wstring& title) {
+        ASSERT_TRUE(app.start(kelvorn_exe(), build_args()));
+        HWND box = app.wait_message_box(10000);
+        ASSERT_NE(box, nullptr);
+        App::answer(box, IDYES);
+        ASSERT_TRUE(app.wait_title(title, 30000)) << narrow(app.title());
+    }
     kt::TempDir dir{"ui-build"};
     std::string rom, dest, folder;
 };
@@ -276,24 +309,9 @@ TEST_F(CartridgeBuild, ForeignFolderIsNotReplaced) {
     KV_REQUIRE_DISPLAY();
     kt::make_dirs(folder);
     kt::write_file(kt::join(folder, "mine.txt"), "keep");
-    auto before = kt::snapshot(dest);
-    App app;
-    ASSERT_TRUE(app.start(kelvorn_exe(), build_args()));
-    HWND box = app.wait_message_box(10000);
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(App::message_box_text(box),
-              widen(folder) +
-                  L" already exists and was not made by Kelvorn, so it will not be replaced. Move it away or "
-                  L"choose another folder.");
-    EXPECT_EQ(GetDlgItem(box, IDNO), nullptr);
-    screenshot_window(box, shot_name("warning"));
-    App::answer(box, IDOK);
-    Sleep(500);
-    EXPECT_EQ(app.title(), L"Build a game");
-    EXPECT_EQ(app.wait_message_box(300), nullptr);
-    EXPECT_EQ(kt::snapshot(dest), before);
-    app.close_window();
-    EXPECT_EQ(app.wait_exit(10000), 0);
+    expect_box_changes_nothing(widen(folder) + L" already exists and was not made by Kelvorn, so it will not be "
+                                               L"replaced. Move it away or choose another folder.",
+                               IDOK, dest, "warning");
 }
 
 // Yes to the question would have removed the ROM with the earlier build:
@@ -305,20 +323,9 @@ TEST_F(CartridgeBuild, RomKeptInTheEarlierBuildIsRefused) {
     std::string kept = kt::join(folder, "game.z64");
     kt::write_file(kept, kt::read_file(rom));
     rom = kept;
-    auto before = kt::snapshot(dest);
-    App app;
-    ASSERT_TRUE(app.start(kelvorn_exe(), build_args()));
-    HWND box = app.wait_message_box(10000);
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(App::message_box_text(box), widen(kept) + L" lies inside " + widen(folder) +
-                                              L", which this build would remove; move it elsewhere first");
-    EXPECT_EQ(GetDlgItem(box, IDNO), nullptr);
-    App::answer(box, IDOK);
-    Sleep(500);
-    EXPECT_EQ(app.title(), L"Build a game");
-    EXPECT_EQ(kt::snapshot(dest), before);
-    app.close_window();
-    EXPECT_EQ(app.wait_exit(10000), 0);
+    expect_box_changes_nothing(
+        widen(kept) + L" lies inside " + widen(folder) + L", which this build would remove; move it elsewhere first",
+        IDOK, dest, nullptr);
 }
 
 TEST_F(CartridgeBuild, EarlierBuildIsReplacedOnlyOnYes) {
@@ -326,30 +333,13 @@ TEST_F(CartridgeBuild, EarlierBuildIsReplacedOnlyOnYes) {
     kt::make_dirs(folder);
     write_marker(folder);
     kt::write_file(kt::join(folder, "old.txt"), "old build");
-    auto before = kt::snapshot(dest);
-    const std::wstring question = L"An earlier build is at " + widen(folder) +
+    expect_box_changes_nothing(L"An earlier build is at " + widen(folder) +
                                   L".\r\n\r\nReplace it? Your saved games are kept; they live in your AppData "
-                                  L"folder, not in the game's.";
-    {
-        App app;
-        ASSERT_TRUE(app.start(kelvorn_exe(), build_args()));
-        HWND box = app.wait_message_box(10000);
-        ASSERT_NE(box, nullptr);
-        EXPECT_EQ(App::message_box_text(box), question);
-        screenshot_window(box, shot_name("question"));
-        App::answer(box, IDNO);
-        Sleep(500);
-        EXPECT_EQ(app.title(), L"Build a game");
-        EXPECT_EQ(kt::snapshot(dest), before);
-        app.close_window();
-        EXPECT_EQ(app.wait_exit(10000), 0);
-    }
+                                  L"folder, not in the game's.",
+                               IDNO, dest, "question");
     App app;
-    ASSERT_TRUE(app.start(kelvorn_exe(), build_args()));
-    HWND box = app.wait_message_box(10000);
-    ASSERT_NE(box, nullptr);
-    App::answer(box, IDYES);
-    ASSERT_TRUE(app.wait_title(L"Top Gear Rally is ready", 30000)) << narrow(app.title());
+    expect_yes_leads_to(app, L"Top Gear Rally is ready");
+    if (HasFatalFailure()) return;
     EXPECT_FALSE(kt::exists(kt::join(folder, "old.txt")));
     expect_complete_cartridge_build(folder);
     app.click(IDC_CLOSE);
@@ -366,29 +356,12 @@ TEST_F(CartridgeBuild, TooLittleRoomIsAskedAboutFirst) {
     if (!kt::exists(kt::join(volume, "mounted"))) GTEST_SKIP() << "no small volume (mounting a tmpfs needs root)";
     dest = kt::join(volume, "games");
     folder = kt::join(dest, "Top Gear Rally");
-    auto before = kt::snapshot(volume);
-    const std::wstring question = L"The build needs about 8 MB, but only 3 MB are free in " + widen(dest) +
-                                  L".\r\n\r\nBuild anyway? It stops with a message if the disk fills up.";
-    {
-        App app;
-        ASSERT_TRUE(app.start(kelvorn_exe(), build_args()));
-        HWND box = app.wait_message_box(10000);
-        ASSERT_NE(box, nullptr);
-        EXPECT_EQ(App::message_box_text(box), question);
-        screenshot_window(box, shot_name("too_little_room"));
-        App::answer(box, IDNO);
-        Sleep(500);
-        EXPECT_EQ(app.title(), L"Build a game");
-        EXPECT_EQ(kt::snapshot(volume), before);
-        app.close_window();
-        EXPECT_EQ(app.wait_exit(10000), 0);
-    }
+    expect_box_changes_nothing(L"The build needs about 8 MB, but only 3 MB are free in " + widen(dest) +
+                                  L".\r\n\r\nBuild anyway? It stops with a message if the disk fills up.",
+                               IDNO, volume, "too_little_room");
     App app;
-    ASSERT_TRUE(app.start(kelvorn_exe(), build_args()));
-    HWND box = app.wait_message_box(10000);
-    ASSERT_NE(box, nullptr);
-    App::answer(box, IDYES);
-    ASSERT_TRUE(app.wait_title(L"The build did not finish", 30000)) << narrow(app.title());
+    expect_yes_leads_to(app, L"The build did not finish");
+    if (HasFatalFailure()) return;
     EXPECT_EQ(message_label(app).text.rfind(L"cannot write ", 0), 0u) << narrow(message_label(app).text);
     EXPECT_TRUE(kt::snapshot(dest).empty()) << "the failed build leaves nothing but the folder it was to go in";
     app.click(IDC_CLOSE);
