@@ -18,6 +18,9 @@
 
 namespace {
 
+// Looks a waiting thread takes, each after a yield, before it sleeps.
+enum { WAIT_SPIN_LOOKS = 2000 };
+
 // "fLaC", STREAMINFO header (last block, type 0, length 34) and body.
 void build_stream_header(uint8_t header[FLAC_HEADER_BYTES], uint64_t total_samples,
                          const unsigned char md5[16]) {
@@ -170,6 +173,21 @@ struct Pipeline {
     int stop = 0;
 };
 
+// Blocks until ready() holds (the lock held on entry and on return), after
+// a short spin with the lock let go between looks: a thread that sleeps on
+// a condition variable is woken only after the processor it ran on has
+// been woken too, which on a virtual machine can take longer than encoding
+// a block, and both threads wait for each other once a block.
+template <class Ready>
+void wait_until(std::unique_lock<std::mutex>& held, std::condition_variable& cv, Ready ready) {
+    for (int look = 0; look < WAIT_SPIN_LOOKS && !ready(); ++look) {
+        held.unlock();
+        std::this_thread::yield();
+        held.lock();
+    }
+    cv.wait(held, ready);
+}
+
 // Claims and encodes the lowest unclaimed block; the lock is held on entry
 // and on return, but not while encoding.
 void encode_claimed(Pipeline* p, std::unique_lock<std::mutex>& held, FlacWorkArea* work) {
@@ -184,7 +202,7 @@ void encode_claimed(Pipeline* p, std::unique_lock<std::mutex>& held, FlacWorkAre
 void helper_main(Pipeline* p, FlacWorkArea* work) {
     std::unique_lock<std::mutex> held(p->lock);
     for (;;) {
-        p->published_cv.wait(held, [p] { return p->stop || p->claimed < p->published; });
+        wait_until(held, p->published_cv, [p] { return p->stop || p->claimed < p->published; });
         if (p->stop) return;
         encode_claimed(p, held, work);
     }
@@ -254,7 +272,7 @@ int run_blocks(Pipeline* p, const TrackRun* t) {
                 if (p->claimed < p->published)
                     encode_claimed(p, held, &p->work[0]);
                 else
-                    p->encoded_cv.wait(held);
+                    wait_until(held, p->encoded_cv, [p, slot] { return p->encoded[slot] || p->claimed < p->published; });
             }
             p->encoded[slot] = 0;
         }
