@@ -18,8 +18,12 @@ static void fail_part(const PartFile* part) {
 
 int part_commit(PartFile* part, const uint32_t* mode) {
     if (!part->file) return 0;
-    // Buffered bytes that do not fit show up only at the close.
-    const int closed = fclose(part->file) == 0;
+    // Buffered bytes that do not fit show up only at the flush or the close.
+    const int flushed = fflush(part->file) == 0 && !ferror(part->file);
+    // The build flushes every file to the disk before it replaces anything;
+    // starting each one's writeback now overlaps that with the work to come.
+    if (flushed) start_writeback(part->file);
+    const int closed = fclose(part->file) == 0 && flushed;
     part->file = nullptr;
     if (closed && (!mode || set_file_mode(part->part, *mode)) && move_replace(part->part, part->path)) return 1;
     fail_part(part);

@@ -309,3 +309,10 @@ int folder_free_space(const char* folder, uint64_t* free_out) {
     *free_out = (uint64_t)info.f_bavail * (uint64_t)info.f_frsize;
     return 1;
 }
+
+void start_writeback(FILE* stream) {
+#ifdef __linux__
+    // A hint: its failure (an unsupported file system) changes nothing.
+    (void)sync_file_range(fileno(stream), 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+}

@@ -412,3 +412,6 @@ int folder_free_space(const char* folder, uint64_t* free_out) {
     *free_out = available.QuadPart;
     return 1;
 }
+
+// Windows has no asynchronous writeback request; sync_tree flushes.
+void start_writeback(FILE*) {}
