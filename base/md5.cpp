@@ -6,8 +6,12 @@
 
 #include <string.h>
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 
 #include "base/bytes.h"
 #include "base/scoped_file.h"
@@ -182,22 +186,151 @@ void md5_to_hex(const unsigned char digest[16], char hex[33]) {
     hex[32] = 0;
 }
 
-int md5_file(const char* path, char* md5_hex, ProgressFn progress, uint64_t progress_user,
-             const CancelFlag* cancel, FileStamp* stamp_out) {
+namespace {
+
+// Digests ranges (increasing, not overlapping) from the file's bytes as
+// they come, chunk after chunk; one context serves the range under way.
+struct RangeWalker {
+    Md5Range* ranges;
+    int count;
+    int next;  // the first range not done
+    int open;  // context holds part of ranges[next]
+    Md5Context context;
+};
+
+int ranges_in_order(const Md5Range* ranges, int count) {
+    for (int i = 0; i < count; ++i) {
+        if (ranges[i].offset + ranges[i].length < ranges[i].offset) return 0;
+        if (i > 0 && ranges[i].offset < ranges[i - 1].offset + ranges[i - 1].length) return 0;
+    }
+    return 1;
+}
+
+// bytes[0..got) are the file's bytes from offset at; got 0 at the end of
+// the file settles the ranges of length 0 that start there.
+void walker_feed(RangeWalker* w, const unsigned char* bytes, size_t got, uint64_t at) {
+    const uint64_t end = at + got;
+    while (w->next < w->count) {
+        Md5Range* r = &w->ranges[w->next];
+        if (r->offset > end || (r->offset == end && r->length > 0)) return;
+        if (!w->open) {
+            md5_init(&w->context);
+            w->open = 1;
+        }
+        const uint64_t range_end = r->offset + r->length;
+        const uint64_t from = r->offset > at ? r->offset : at;
+        const uint64_t to = range_end < end ? range_end : end;
+        if (to > from) md5_update(&w->context, bytes + (from - at), (size_t)(to - from));
+        if (range_end > end) return;
+        md5_final(&w->context, r->digest);
+        r->done = 1;
+        w->open = 0;
+        ++w->next;
+    }
+}
+
+// Chunks in flight between the reading thread and the range helper: chunk
+// k lives in slot k % RANGE_RING. Fields below the lock are used under it.
+enum { RANGE_RING = 4 };
+
+struct RangeFeed {
+    RangeWalker walker;
+    unsigned char* slots;
+    size_t got[RANGE_RING];
+    uint64_t at[RANGE_RING];
+    std::mutex lock;
+    std::condition_variable published_cv;  // a chunk to digest, or the end
+    std::condition_variable consumed_cv;   // a slot came free
+    uint64_t published = 0;
+    uint64_t consumed = 0;
+    int ending = 0;  // digest what is published, then return
+    int abort = 0;   // return at once
+};
+
+void range_helper(RangeFeed* feed) {
+    std::unique_lock<std::mutex> held(feed->lock);
+    for (;;) {
+        feed->published_cv.wait(held, [feed] {
+            return feed->abort || feed->ending || feed->consumed < feed->published;
+        });
+        if (feed->abort) return;
+        if (feed->consumed == feed->published) return;  // ending, all digested
+        const uint32_t slot = (uint32_t)(feed->consumed % RANGE_RING);
+        held.unlock();
+        walker_feed(&feed->walker, feed->slots + (size_t)slot * MD5_FILE_CHUNK, feed->got[slot], feed->at[slot]);
+        held.lock();
+        ++feed->consumed;
+        feed->consumed_cv.notify_one();
+    }
+}
+
+// Ends the helper: after what is published (ending) or at once (abort).
+void stop_helper(RangeFeed* feed, std::thread* helper, int abort) {
+    {
+        std::lock_guard<std::mutex> held(feed->lock);
+        (abort ? feed->abort : feed->ending) = 1;
+        feed->published_cv.notify_all();
+    }
+    helper->join();
+}
+
+}  // namespace
+
+int md5_file_ranges(const char* path, char* md5_hex, ProgressFn progress, uint64_t progress_user,
+                    const CancelFlag* cancel, FileStamp* stamp_out, Md5Range* ranges, int range_count,
+                    int threads) {
+    for (int i = 0; i < range_count; ++i) ranges[i].done = 0;
+    if (!ranges_in_order(ranges, range_count)) range_count = 0;
     ScopedFile file(open_utf8(path, "rb"));
     FileStamp stamp;
     if (!file || !stream_stamp(file.get(), &stamp)) return 0;
     const uint64_t size = stamp.size;
-    std::unique_ptr<unsigned char[]> chunk(new (std::nothrow) unsigned char[MD5_FILE_CHUNK]);
-    if (!chunk) return 0;
+    if (threads <= 0) threads = std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+    int threaded = range_count > 0 && threads >= 2;
+    std::unique_ptr<unsigned char[]> slots(
+        new (std::nothrow) unsigned char[(size_t)MD5_FILE_CHUNK * (threaded ? RANGE_RING : 1)]);
+    if (!slots) return 0;
+    RangeFeed feed;
+    feed.walker.ranges = ranges;
+    feed.walker.count = range_count;
+    feed.walker.next = 0;
+    feed.walker.open = 0;
+    feed.slots = slots.get();
+    std::thread helper;
+    if (threaded) {
+        try {
+            helper = std::thread(range_helper, &feed);
+        } catch (const std::system_error&) {
+            threaded = 0;  // the ranges are digested here instead
+        }
+    }
+
     Md5Context md5;
     md5_init(&md5);
     uint64_t total = 0;
-    for (;;) {
-        size_t got = fread(chunk.get(), 1, MD5_FILE_CHUNK, file.get());
+    int ok = 1;
+    for (uint64_t k = 0;; ++k) {
+        const uint32_t slot = threaded ? (uint32_t)(k % RANGE_RING) : 0;
+        if (threaded) {
+            std::unique_lock<std::mutex> held(feed.lock);
+            feed.consumed_cv.wait(held, [&feed, k] { return k - feed.consumed < RANGE_RING; });
+        }
+        unsigned char* chunk = feed.slots + (size_t)slot * MD5_FILE_CHUNK;
+        size_t got = fread(chunk, 1, MD5_FILE_CHUNK, file.get());
         if (got == 0) break;
-        if (is_cancelled(cancel)) return 0;
-        md5_update(&md5, chunk.get(), got);
+        if (is_cancelled(cancel)) {
+            ok = 0;
+            break;
+        }
+        if (threaded) {
+            std::lock_guard<std::mutex> held(feed.lock);
+            feed.got[slot] = got;
+            feed.at[slot] = total;
+            ++feed.published;
+            feed.published_cv.notify_one();
+        }
+        md5_update(&md5, chunk, got);
+        if (!threaded) walker_feed(&feed.walker, chunk, got, total);
         total += got;
         if (progress) {
             double fraction = size == 0 ? 1.0 : (double)total / (double)size;
@@ -206,10 +339,21 @@ int md5_file(const char* path, char* md5_hex, ProgressFn progress, uint64_t prog
         }
     }
     // A read error must not pass for the digest of a shorter file.
-    if (ferror(file.get())) return 0;
+    if (ok && ferror(file.get())) ok = 0;
+    if (threaded) stop_helper(&feed, &helper, !ok);
+    if (!ok) {
+        for (int i = 0; i < range_count; ++i) ranges[i].done = 0;
+        return 0;
+    }
+    walker_feed(&feed.walker, nullptr, 0, total);
     unsigned char digest[16];
     md5_final(&md5, digest);
     md5_to_hex(digest, md5_hex);
     if (stamp_out) *stamp_out = stamp;
     return 1;
+}
+
+int md5_file(const char* path, char* md5_hex, ProgressFn progress, uint64_t progress_user,
+             const CancelFlag* cancel, FileStamp* stamp_out) {
+    return md5_file_ranges(path, md5_hex, progress, progress_user, cancel, stamp_out, nullptr, 0, 1);
 }

@@ -16,6 +16,20 @@
 //   cannot be allocated, or the cancel flag was set. On 0, md5_hex is not
 //   written. stamp_out (may be null) receives the stamp of the file that was
 //   digested, taken on the open stream.
+//
+// md5_file_ranges(path, md5_hex, progress, progress_user, cancel, stamp_out,
+//                 ranges, range_count, threads)
+//   md5_file, and from the same bytes as they are read (the file is read
+//   once) the digest of each of ranges[0..range_count): bytes offset to
+//   offset + length of the file. The ranges must come in increasing order
+//   without overlapping; otherwise none of them is digested. A range gets
+//   done = 1 and its digest once all of its bytes were read (a range of
+//   length 0 once its offset was reached); one that runs past the end of
+//   the file keeps done = 0. threads 2 or 0 (0: 2 where the machine has two
+//   hardware threads or more) digests the ranges on a helper thread beside
+//   the whole file's digest; 1, or a helper that cannot be started, does
+//   both on the calling thread. The result, md5_hex and stamp_out are
+//   md5_file's; on 0 no range is done.
 #ifndef KELVORN_BASE_MD5_H
 #define KELVORN_BASE_MD5_H
 
@@ -41,5 +55,16 @@ void md5_to_hex(const unsigned char digest[16], char hex[33]);
 
 int md5_file(const char* path, char* md5_hex, ProgressFn progress, uint64_t progress_user,
              const CancelFlag* cancel, FileStamp* stamp_out = nullptr);
+
+struct Md5Range {
+    uint64_t offset;
+    uint64_t length;
+    unsigned char digest[16];
+    int done;
+};
+
+int md5_file_ranges(const char* path, char* md5_hex, ProgressFn progress, uint64_t progress_user,
+                    const CancelFlag* cancel, FileStamp* stamp_out, Md5Range* ranges, int range_count,
+                    int threads = 0);
 
 #endif

@@ -27,13 +27,44 @@ static const char NOTE_UNREADABLE[] = "The file could not be read.";
 // it is digested in a stream (which a cancel can stop) instead of loaded.
 enum { ROM_LOAD_LIMIT = 64 * 1048576 };
 
+static uint32_t retail_start_frames(const char* text) {
+    int minutes = 0, seconds = 0, frames = 0;
+    sscanf(text, "%d:%d:%d", &minutes, &seconds, &frames);
+    return (uint32_t)((minutes * 60 + seconds) * 75 + frames);
+}
+
+int retail_audio_ranges(uint64_t image_size, Md5Range* ranges) {
+    enum { SECTOR_BYTES = 2352 };
+    // As the cue sheet's closing pass takes it: whole sectors, 32 bits.
+    const uint32_t last_end = (uint32_t)(image_size / SECTOR_BYTES);
+    int count = 0;
+    for (int i = 0; i < RETAIL_TRACK_COUNT; ++i) {
+        if (!retail_layout[i].audio) continue;
+        const uint32_t start = retail_start_frames(retail_layout[i].start);
+        const uint32_t end = i + 1 < RETAIL_TRACK_COUNT ? retail_start_frames(retail_layout[i + 1].start) : last_end;
+        if (end < start) continue;
+        Md5Range* range = &ranges[count++];
+        memset(range, 0, sizeof *range);
+        range->offset = (uint64_t)start * SECTOR_BYTES;
+        range->length = (uint64_t)(end - start) * SECTOR_BYTES;
+    }
+    return count;
+}
+
 int check_disc_image(const char* path, FileCheck* check, ProgressFn progress,
                      uint64_t progress_user, const CancelFlag* cancel) {
     memset(check, 0, sizeof *check);
-    if (!md5_file(path, check->md5_hex, progress, progress_user, cancel, &check->stamp)) {
+    // The tracks' ranges follow from the size; an image that changes size
+    // while it is read keeps digests that no build will match.
+    const uint64_t size = file_size_of(path);
+    check->audio.count = retail_audio_ranges(size, check->audio.track);
+    if (!md5_file_ranges(path, check->md5_hex, progress, progress_user, cancel, &check->stamp, check->audio.track,
+                         check->audio.count)) {
+        check->audio.count = 0;
         snprintf(check->note, sizeof check->note, "%s", NOTE_UNREADABLE);
         return 0;
     }
+    if (check->stamp.size != size) check->audio.count = 0;
     if (strcmp(check->md5_hex, reference_digests()->disc_image) == 0) {
         check->ok = 1;
         return 1;
@@ -41,12 +72,6 @@ int check_disc_image(const char* path, FileCheck* check, ProgressFn progress,
     snprintf(check->note, sizeof check->note, "%s",
              "This is not the retail Boss Rally disc image (a raw BIN of the whole CD).");
     return 0;
-}
-
-static uint32_t retail_start_frames(const char* text) {
-    int minutes = 0, seconds = 0, frames = 0;
-    sscanf(text, "%d:%d:%d", &minutes, &seconds, &frames);
-    return (uint32_t)((minutes * 60 + seconds) * 75 + frames);
 }
 
 static int has_retail_layout(const char* path) {

@@ -8,6 +8,7 @@
 #include "base/md5.h"
 #include "base/paths.h"
 #include "base/scoped_file.h"
+#include "builder/checks.h"
 #include "builder/reference.h"
 #include "builder/staging.h"
 #include "formats/disc/cue.h"
@@ -17,6 +18,19 @@
 
 // One CD frame (sector) of the BIN holds 588 stereo samples of 4 bytes.
 enum { SECTOR_BYTES = 2352, SAMPLES_PER_SECTOR = 588 };
+
+// The digest the image's check took of exactly offset..offset+length of
+// the BIN, or null. It is trusted only when the build compared the BIN with
+// the checked stamp (and found it unchanged).
+static const unsigned char* checked_digest(const BuildJob* job, uint64_t offset, uint64_t length) {
+    const AudioDigests* audio = job->request.bin_audio;
+    if (!audio || !job->request.bin_stamp) return nullptr;
+    for (int i = 0; i < audio->count && i < RETAIL_TRACK_COUNT; ++i) {
+        const Md5Range* range = &audio->track[i];
+        if (range->done && range->offset == offset && range->length == length) return range->digest;
+    }
+    return nullptr;
+}
 
 // Encodes every audio track of sheet from one open BIN stream.
 static int encode_soundtrack(BuildJob* job, const CueSheet* sheet, FILE* bin, const char* music_dir) {
@@ -38,8 +52,10 @@ static int encode_soundtrack(BuildJob* job, const CueSheet* sheet, FILE* bin, co
         if (!seek_to(bin, (uint64_t)track->start * SECTOR_BYTES)) return 0;
         double high = (double)(done + track->length) * 0.88 / (double)total + 0.1;
         const Progress step = progress_step(job->progress.fn, job->progress.user, low, high, job->progress.cancel);
-        if (!encode_track_flac(bin, (uint64_t)track->length * SAMPLES_PER_SECTOR, path, &step, job->error,
-                               job->error_capacity, job->request.threads))
+        const uint64_t offset = (uint64_t)track->start * SECTOR_BYTES;
+        const uint64_t samples = (uint64_t)track->length * SAMPLES_PER_SECTOR;
+        if (!encode_track_flac(bin, samples, path, &step, job->error, job->error_capacity, job->request.threads,
+                               checked_digest(job, offset, samples * 4)))
             return 0;
         done += track->length;
     }

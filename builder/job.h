@@ -16,10 +16,15 @@
 
 enum GameKind : int { GAME_BOSS_RALLY = 0, GAME_TOP_GEAR_RALLY = 1 };
 
+struct AudioDigests;  // builder/checks.h
+
 // Filled by the caller; the strings are borrowed. An unchosen input is "".
 // The stamps (may be null) are those the checks took of the inputs: when
 // given, the build refuses an input that is no longer that file in that
 // state, so that it never builds from bytes that were not checked.
+// bin_audio (may be null) is what the disc image's check digested of its
+// audio tracks; it counts only together with bin_stamp, and a track uses
+// the digest of the range that covers exactly its bytes.
 struct BuildRequest {
     GameKind game;
     const char* bin_path;   // disc game only
@@ -30,6 +35,7 @@ struct BuildRequest {
     const FileStamp* bin_stamp = nullptr;
     const FileStamp* cue_stamp = nullptr;
     const FileStamp* rom_stamp = nullptr;
+    const AudioDigests* bin_audio = nullptr;
 };
 
 // One running build; owned by run_build and passed down by pointer.

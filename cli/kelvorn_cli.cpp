@@ -247,25 +247,24 @@ static void print_verdict(const char* path, const FileCheck* check) {
     say("%s", text);
 }
 
-// Runs the check of one input and prints its verdict; 1 when accepted.
-// Only the disc image is big enough to show a bar while it is read. The
-// check's stamp of the file goes to *stamp, for the build to compare.
-static int check_input(GameInput input, const char* path, FileStamp* stamp) {
-    FileCheck check;
+// Runs the check of one input into *check and prints its verdict; 1 when
+// accepted. Only the disc image is big enough to show a bar while it is
+// read. The check's stamp of the file (and, for the disc image, the digests
+// of its audio tracks) go to the build.
+static int check_input(GameInput input, const char* path, FileCheck* check) {
     if (input == INPUT_DISC_IMAGE) {
         char status[300];
         snprintf(status, sizeof status, "Checking %s", verdict_file_name(FRONT_CLI, path));
         begin_view(status);
-        check_game_input(input, path, &check, view.terminal ? on_progress : nullptr, 0, &interrupted);
+        check_game_input(input, path, check, view.terminal ? on_progress : nullptr, 0, &interrupted);
         // A stopped check leaves its line (and the "^C" after it) standing.
         end_view(!is_cancelled(&interrupted));
     } else {
-        check_game_input(input, path, &check, nullptr, 0, &interrupted);
+        check_game_input(input, path, check, nullptr, 0, &interrupted);
     }
     if (is_cancelled(&interrupted)) return 0;
-    print_verdict(path, &check);
-    *stamp = check.stamp;
-    return check.ok;
+    print_verdict(path, check);
+    return check->ok;
 }
 
 // --- the run ---
@@ -341,12 +340,12 @@ int cli_main(int argc, char** argv) {
     cli_watch_interrupt(&interrupted);
 
     int accepted = 1;
-    static FileStamp bin_stamp, cue_stamp, rom_stamp;
+    static FileCheck bin_check, cue_check, rom_check;
     if (options.game == GAME_BOSS_RALLY) {
-        accepted &= check_input(INPUT_DISC_IMAGE, options.bin, &bin_stamp);
-        if (!is_cancelled(&interrupted)) accepted &= check_input(INPUT_CUE_SHEET, options.cue, &cue_stamp);
+        accepted &= check_input(INPUT_DISC_IMAGE, options.bin, &bin_check);
+        if (!is_cancelled(&interrupted)) accepted &= check_input(INPUT_CUE_SHEET, options.cue, &cue_check);
     } else {
-        accepted &= check_input(INPUT_CARTRIDGE_ROM, options.rom, &rom_stamp);
+        accepted &= check_input(INPUT_CARTRIDGE_ROM, options.rom, &rom_check);
     }
     if (is_cancelled(&interrupted)) {
         say_error("kelvorn-cli: cancelled; nothing was written\n");
@@ -365,9 +364,12 @@ int cli_main(int argc, char** argv) {
     request.dest_dir = options.dest;
     request.threads = options.threads;
     // The build refuses inputs that changed since their check.
-    if (bin_stamp.valid) request.bin_stamp = &bin_stamp;
-    if (cue_stamp.valid) request.cue_stamp = &cue_stamp;
-    if (rom_stamp.valid) request.rom_stamp = &rom_stamp;
+    if (bin_check.stamp.valid) {
+        request.bin_stamp = &bin_check.stamp;
+        request.bin_audio = &bin_check.audio;
+    }
+    if (cue_check.stamp.valid) request.cue_stamp = &cue_check.stamp;
+    if (rom_check.stamp.valid) request.rom_stamp = &rom_check.stamp;
     char folder[PATH_CAPACITY];
     build_folder_path(&request, folder, sizeof folder);
     static DestinationProbe probe;

@@ -112,7 +112,11 @@ DWORD WINAPI build_thread(void* parameter) {
     // started from the command line may come before any check).
     FileStamp stamps[SLOT_COUNT];
     memcpy(stamps, g_wizard.verdict_stamp, sizeof stamps);
-    if (stamps[SLOT_BIN].valid) request.bin_stamp = &stamps[SLOT_BIN];
+    AudioDigests audio = g_wizard.verdict_audio;
+    if (stamps[SLOT_BIN].valid) {
+        request.bin_stamp = &stamps[SLOT_BIN];
+        request.bin_audio = &audio;
+    }
     if (stamps[SLOT_CUE].valid) request.cue_stamp = &stamps[SLOT_CUE];
     if (stamps[SLOT_ROM].valid) request.rom_stamp = &stamps[SLOT_ROM];
 

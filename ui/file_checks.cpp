@@ -34,6 +34,7 @@ static void show_verdict(const FileCheckJob* job) {
     InputSlot slot = job->slot;
     g_wizard.verdict_good[slot] = job->check.ok;
     g_wizard.verdict_stamp[slot] = job->check.stamp;
+    if (slot == SLOT_BIN) g_wizard.verdict_audio = job->check.audio;
     char path[UI_PATH_UTF8];
     to_utf8(job->path, path, sizeof path);
     char verdict[UI_PATH_UTF8 + 512];
@@ -71,6 +72,7 @@ void start_file_check(InputSlot slot, const wchar_t* chosen) {
     copy_path(g_wizard.input_path[slot], path);
     g_wizard.verdict_good[slot] = 0;
     memset(&g_wizard.verdict_stamp[slot], 0, sizeof g_wizard.verdict_stamp[slot]);
+    if (slot == SLOT_BIN) memset(&g_wizard.verdict_audio, 0, sizeof g_wizard.verdict_audio);
     if (g_wizard.verdict_label[slot]) {
         char utf8[UI_PATH_UTF8];
         to_utf8(g_wizard.input_path[slot], utf8, sizeof utf8);

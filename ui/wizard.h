@@ -75,6 +75,7 @@ struct WizardState {
     wchar_t input_path[SLOT_COUNT][UI_PATH_UNITS];
     int verdict_good[SLOT_COUNT];
     FileStamp verdict_stamp[SLOT_COUNT];  // the checked file, for the build to compare
+    AudioDigests verdict_audio;           // the checked disc image's audio tracks, for the build
     HWND verdict_label[SLOT_COUNT];  // null while that row is not shown
     int pending_checks;
     WizardPage page;

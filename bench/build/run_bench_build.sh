@@ -58,8 +58,6 @@ else
 fi
 
 script() { # script seq|par
-    rm -rf "$WORK/script"
-    mkdir -p "$WORK/script"
     (
         cd "$WORK/script"
         md5sum "$BIN" >/dev/null
@@ -75,8 +73,6 @@ script() { # script seq|par
 }
 
 kelvorn() { # kelvorn native|wine
-    rm -rf "$WORK/$1"
-    mkdir -p "$WORK/$1"
     if [ "$1" = native ]; then
         KELVORN_TEST_DIGESTS=$FIX/digests.txt "$NATIVE" --bin "$BIN" --dest "$WORK/$1" >"$WORK/$1.out"
     else
@@ -104,6 +100,7 @@ timed() {
     name=$1
     label=$2
     shift 2
+    if [ "$1" = script ]; then settle script; else settle "$2"; fi
     children_cpu
     c0=$(cpu_read)
     t0=$(now)
@@ -114,6 +111,16 @@ timed() {
     times=$(echo "$t0 $t1 $c0 $c1" | awk '{printf "%.3f %.3f", $2 - $1, $4 - $3}')
     echo "$times" >>"$WORK/$name.times"
     say "$label: $(echo "$times" | awk '{printf "%s s, cpu %s s", $1, $2}')"
+}
+
+# settle FOLDER: before a timed run, and outside its time, the previous
+# run's output is removed and everything written so far reaches the disk,
+# so that no run pays for another's writeback (Kelvorn flushes its files
+# before the swap; the script never does).
+settle() {
+    rm -rf "${WORK:?}/$1"
+    mkdir -p "$WORK/$1"
+    sync
 }
 
 median() { sort -n "$1" | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
@@ -139,8 +146,12 @@ fi
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 rm -f "$WORK"/*.times
 say "load average $load_before; one untimed round of Kelvorn's builds warms the page cache"
+settle native
 kelvorn native
-[ $have_wine -eq 1 ] && kelvorn wine
+if [ $have_wine -eq 1 ]; then
+    settle wine
+    kelvorn wine
+fi
 r=1
 while [ $r -le "$RUNS" ]; do
     timed seq "run $r/$RUNS: script, flac one track after another" script seq

@@ -226,7 +226,7 @@ struct TrackRun {
     FILE* out;
     uint64_t sample_count;
     const Progress* progress;
-    Md5Context* md5;
+    Md5Context* md5;  // null when the digest is known already
 };
 
 // The block loop on the calling thread: reads ahead up to depth blocks,
@@ -255,7 +255,7 @@ int run_blocks(Pipeline* p, const TrackRun* t) {
                 read_failure = TRACK_SHORT_READ;
                 break;
             }
-            md5_update(t->md5, block->pcm, (size_t)block->samples * 4);
+            if (t->md5) md5_update(t->md5, block->pcm, (size_t)block->samples * 4);
             std::lock_guard<std::mutex> held(p->lock);
             ++p->published;
             p->published_cv.notify_one();
@@ -308,7 +308,7 @@ size_t flac_encoder_bytes(int threads) {
 }
 
 int encode_track_flac(FILE* source, uint64_t sample_count, const char* path, const Progress* progress,
-                      char* error, size_t error_capacity, int threads) {
+                      char* error, size_t error_capacity, int threads, const unsigned char* known_md5) {
     const Progress quiet;
     if (!progress) progress = &quiet;
     threads = flac_thread_count(threads);
@@ -351,7 +351,7 @@ int encode_track_flac(FILE* source, uint64_t sample_count, const char* path, con
                start_helper(&helpers[helpers_started], &pipeline, &pipeline.work[helpers_started + 1]))
             ++helpers_started;
 
-        const TrackRun run = {source, out, sample_count, progress, &md5};
+        const TrackRun run = {source, out, sample_count, progress, known_md5 ? nullptr : &md5};
         const int result = run_blocks(&pipeline, &run);
         {
             std::lock_guard<std::mutex> held(pipeline.lock);
@@ -369,7 +369,7 @@ int encode_track_flac(FILE* source, uint64_t sample_count, const char* path, con
     if (ok) {
         unsigned char digest[16];
         md5_final(&md5, digest);
-        build_stream_header(header, sample_count, digest);
+        build_stream_header(header, sample_count, known_md5 ? known_md5 : digest);
         ok = seek_to(out, 0);
         if (ok) ok = fwrite(header, 1, sizeof header, out) == sizeof header;
         write_failed = !ok;

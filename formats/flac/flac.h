@@ -85,7 +85,14 @@ size_t flac_encoder_bytes(int threads);
 // others only analyse blocks that it has read and build their frames, at
 // most FLAC_BLOCKS_PER_THREAD blocks per thread ahead of the file. 1 does
 // it all on the calling thread, block after block.
+//
+// known_md5 (may be null) is the MD5 of exactly the sample_count * 4 bytes
+// this call reads, taken by the caller from the same file in the same state
+// (the check of the disc image digests the audio tracks as it reads the
+// image): the header carries it and the bytes are not digested again. The
+// caller answers for it; the file is then the same as without it.
 int encode_track_flac(FILE* source, uint64_t sample_count, const char* path, const Progress* progress,
-                      char* error, size_t error_capacity, int threads = 1);
+                      char* error, size_t error_capacity, int threads = 1,
+                      const unsigned char* known_md5 = nullptr);
 
 #endif

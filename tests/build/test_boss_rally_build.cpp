@@ -48,10 +48,22 @@ TEST(BossRallyBuild, FullSizeDiscEndToEnd) {
     const std::string bin = kt::join(fixture, "br.bin"), cue = kt::join(fixture, "br.cue");
     ASSERT_TRUE(kt::exists(bin)) << "made by the build_fixture_disc step";
     bt::use_test_digests(kt::join(fixture, "digests.txt"));
-    // The files page's checks accept both, with the fixture's digests.
-    FileCheck check;
+    // The files page's checks accept both, with the fixture's digests. The
+    // image's check digests every audio track as the fixture cut it; the
+    // build below uses those digests, as both front ends pass them.
+    FileCheck check, sheet_check;
     EXPECT_EQ(check_disc_image(bin.c_str(), &check, nullptr, 0, nullptr), 1) << check.note;
-    EXPECT_EQ(check_cue_sheet(cue.c_str(), &check), 1) << check.note;
+    EXPECT_EQ(check_cue_sheet(cue.c_str(), &sheet_check), 1) << sheet_check.note;
+    ASSERT_EQ(check.audio.count, 12);
+    std::vector<std::string> track_md5;  // from track 2 on
+    for (int i = 0; i < check.audio.count; ++i) {
+        char name[32], hex[33];
+        snprintf(name, sizeof name, "t%02d.pcm", i + 2);
+        track_md5.push_back(kt::md5_hex_of(kt::read_file(kt::join(kt::join(fixture, "tracks"), name))));
+        EXPECT_EQ(check.audio.track[i].done, 1) << name;
+        md5_to_hex(check.audio.track[i].digest, hex);
+        EXPECT_EQ(std::string(hex), track_md5.back()) << name;
+    }
 
     const std::string dest = kt::host_path(BUILD_OUT_DIR);
     const std::string folder = kt::join(dest, "Boss Rally");
@@ -63,6 +75,9 @@ TEST(BossRallyBuild, FullSizeDiscEndToEnd) {
     request.cue_path = cue.c_str();
     request.rom_path = "";
     request.dest_dir = dest.c_str();
+    request.bin_stamp = &check.stamp;
+    request.cue_stamp = &sheet_check.stamp;
+    request.bin_audio = &check.audio;
     kt::Recorder recorder;
     CancelFlag cancel(0);
     char error[1024] = "#";
@@ -97,7 +112,7 @@ TEST(BossRallyBuild, FullSizeDiscEndToEnd) {
     EXPECT_EQ(kt::read_file(kt::join(folder, ".kelvorn")), "0.74\n");
     EXPECT_FALSE(kt::exists(kt::join(dest, ".Boss Rally.building")));
 
-    // Each FLAC's stream header counts its track's samples.
+    // Each FLAC's stream header counts its track's samples and carries their digest.
     std::vector<bt::PlanTrack> tracks = cue_tracks(kt::read_file(cue), file_size_of(bin.c_str()));
     ASSERT_EQ(tracks.size(), 13u);
     for (const bt::PlanTrack& t : tracks) {
@@ -112,6 +127,7 @@ TEST(BossRallyBuild, FullSizeDiscEndToEnd) {
         bt::StreamInfo info = bt::stream_info(std::string(head, got));
         ASSERT_TRUE(info.ok) << name;
         EXPECT_EQ(info.total_samples, t.length * 588) << name;
+        EXPECT_EQ(info.md5_hex, track_md5[t.number - 2]) << name;
     }
 
     bt::expect_plan(recorder.reports, tracks);

@@ -12,6 +12,7 @@
 
 #include "build/build_test_util.h"
 #include "builder/build.h"
+#include "builder/checks.h"
 #include "builder/embedded.h"
 #include "builder/space.h"
 #include "disc/disc_test_util.h"
@@ -465,6 +466,56 @@ TEST_F(DiscBuild, InputsSwappedDuringTheBuildAreNotRead) {
     ASSERT_EQ(build(&recorder), 1) << error;
     EXPECT_TRUE(recorder.acted);
     expect_soundtrack();
+}
+
+// The digests the image's check took of its audio tracks stand in for the
+// encoder's own only when the build compared the BIN with the checked stamp
+// and a digest's range is exactly the track's bytes. The stand-in here is
+// not the true digest, so the header shows which one was used.
+TEST_F(DiscBuild, CheckedTrackDigestsCountOnlyWithTheStampAndTheExactRange) {
+    make_disc(usual_files(), two_audio_tracks());
+    FileStamp stamp;
+    ASSERT_EQ(path_stamp(bin.c_str(), &stamp), 1);
+    const uint64_t track2 = kt::read_file(bin).size() - (300 + 1000) * 2352ull, length2 = 300 * 2352ull;
+    const std::string stand_in(32, 'a');
+    struct Case {
+        const char* name;
+        bool stamp;
+        int64_t offset_delta, length_delta;
+        int done;
+        bool used;
+    } cases[] = {
+        {"exact range, stamp compared", true, 0, 0, 1, true},
+        {"no stamp to compare", false, 0, 0, 1, false},
+        {"range a sector later", true, 2352, 0, 1, false},
+        {"range a sector longer", true, 0, 2352, 1, false},
+        {"range a byte shorter", true, 0, -1, 1, false},
+        {"range not read whole", true, 0, 0, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AudioDigests audio = {};
+        audio.count = 1;
+        audio.track[0].offset = track2 + c.offset_delta;
+        audio.track[0].length = length2 + c.length_delta;
+        audio.track[0].done = c.done;
+        memset(audio.track[0].digest, 0xAA, 16);
+        BuildRequest r = {};
+        r.game = GAME_BOSS_RALLY;
+        r.bin_path = bin.c_str();
+        r.cue_path = cue.c_str();
+        r.rom_path = "";
+        r.dest_dir = dest.c_str();
+        r.threads = 2;
+        r.bin_audio = &audio;
+        if (c.stamp) r.bin_stamp = &stamp;
+        kt::remove_all(dest);
+        ASSERT_EQ(run_build(&r, nullptr, 0, nullptr, error, sizeof error), 1) << error;
+        const std::string music = folder() + SEP + "music" + SEP + "cd" + SEP;
+        EXPECT_EQ(bt::stream_info(kt::read_file(music + "track02.flac")).md5_hex,
+                  c.used ? stand_in : kt::md5_hex_of(tracks[0].bytes()));
+        EXPECT_EQ(bt::stream_info(kt::read_file(music + "track03.flac")).md5_hex, kt::md5_hex_of(tracks[1].bytes()));
+    }
 }
 
 // The data track ends where the cue sheet's track 2 starts: a file whose

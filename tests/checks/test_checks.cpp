@@ -13,6 +13,7 @@
 #include "support/rom.h"
 #include "base/md5.h"
 #include "builder/reference.h"
+#include "formats/disc/cue.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -141,6 +142,121 @@ TEST(Md5File, Failures) {
     cancel = 0;
     EXPECT_EQ(md5_file(three_mib.c_str(), hex, nullptr, 0, &cancel), 1);
     EXPECT_EQ(std::string(hex), kt::md5_hex_of(std::string(3 * 1048576, 'c')));
+}
+
+namespace {
+std::string range_hex(const Md5Range& r) {
+    char hex[33];
+    md5_to_hex(r.digest, hex);
+    return hex;
+}
+}  // namespace
+
+// The digests of byte ranges taken while the whole file is read, on the
+// calling thread and on a helper, against the digests of the bytes; the
+// whole file's digest stays md5_file's.
+TEST(Md5FileRanges, DigestTheRangesAsTheyAreRead) {
+    kt::TempDir dir("ranges");
+    const uint64_t size = 3 * 1048576 + 17, mib = 1048576;
+    std::string bytes = kc::bytes_of(kt::random_bytes((size_t)size, 12));
+    std::string path = file_of(dir, "f.bin", bytes);
+    struct R {
+        uint64_t offset, length;
+        int done;
+    };
+    struct Case {
+        const char* name;
+        std::vector<R> ranges;
+    } cases[] = {
+        {"none", {}},
+        {"inside the first chunk", {{100, 5000, 1}}},
+        {"across chunk boundaries", {{mib - 10, 20, 1}, {2 * mib - 1, mib + 2, 1}}},
+        {"the whole file", {{0, size, 1}}},
+        {"back to back to the end, like tracks", {{0, mib + 3, 1}, {mib + 3, mib, 1}, {2 * mib + 3, size - 2 * mib - 3, 1}}},
+        {"past the end", {{size - 5, 6, 0}}},
+        {"empty ones: at 0, at the end, past it", {{0, 0, 1}, {size, 0, 1}, {size + 1, 0, 0}}},
+        {"overlapping: none", {{0, 100, 0}, {99, 10, 0}}},
+        {"out of order: none", {{5000, 10, 0}, {10, 10, 0}}},
+        {"wrapping round: none", {{10, ~(uint64_t)0, 0}}},
+    };
+    for (int threads : {1, 2}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + ", threads " + std::to_string(threads));
+            std::vector<Md5Range> ranges(c.ranges.size());
+            for (size_t i = 0; i < ranges.size(); ++i) {
+                ranges[i].offset = c.ranges[i].offset;
+                ranges[i].length = c.ranges[i].length;
+                ranges[i].done = 7;
+            }
+            char hex[33];
+            FileStamp stamp = {};
+            ASSERT_EQ(md5_file_ranges(path.c_str(), hex, nullptr, 0, nullptr, &stamp, ranges.data(),
+                                      (int)ranges.size(), threads),
+                      1);
+            EXPECT_EQ(std::string(hex), kt::md5_hex_of(bytes));
+            EXPECT_EQ(stamp.size, size);
+            for (size_t i = 0; i < ranges.size(); ++i) {
+                EXPECT_EQ(ranges[i].done, c.ranges[i].done) << i;
+                if (c.ranges[i].done)
+                    EXPECT_EQ(range_hex(ranges[i]),
+                              kt::md5_hex_of(bytes.substr((size_t)c.ranges[i].offset, (size_t)c.ranges[i].length)))
+                        << i;
+            }
+        }
+    }
+}
+
+// A digest that fails or is stopped leaves every range undone.
+TEST(Md5FileRanges, FailuresDigestNoRange) {
+    kt::TempDir dir("ranges");
+    std::string path = file_of(dir, "f.bin", std::string(5 * 1048576, 'r'));
+    for (int threads : {1, 2}) {
+        SCOPED_TRACE(threads);
+        Md5Range ranges[2] = {{0, 10, {0}, 0}, {3 * 1048576, 1048576, {0}, 0}};
+        CancelFlag cancel(0);
+        kt::Recorder r;
+        r.cancel = &cancel;
+        r.cancel_at_call = 2;  // after the first range is whole
+        char hex[33] = "untouched";
+        EXPECT_EQ(md5_file_ranges(path.c_str(), hex, kt::record, r.user(), &cancel, nullptr, ranges, 2, threads), 0);
+        EXPECT_STREQ(hex, "untouched");
+        EXPECT_EQ(ranges[0].done, 0);
+        EXPECT_EQ(ranges[1].done, 0);
+        ranges[0].done = 1;
+        EXPECT_EQ(md5_file_ranges((dir / "missing").c_str(), hex, nullptr, 0, nullptr, nullptr, ranges, 2, threads), 0);
+        EXPECT_EQ(ranges[0].done, 0);
+    }
+}
+
+// The check digests the retail layout's audio tracks exactly as the build
+// reads them from a cue sheet with that layout, so the build finds them.
+TEST(DiscImageCheck, AudioRangesAreTheTracksTheBuildReads) {
+    kt::TempDir dir("layout");
+    std::string sheet_path = file_of(dir, "retail.cue", kc::render_cue(kc::retail_rows()));
+    // Whole sectors, and a remainder the last track leaves out.
+    for (uint64_t size : {650000000ull / 2352 * 2352, 650000000ull + 1000}) {
+        SCOPED_TRACE(size);
+        CueSheet sheet;
+        char error[256];
+        ASSERT_EQ(parse_cue_sheet(sheet_path.c_str(), &sheet, size, error, sizeof error), 1) << error;
+        Md5Range ranges[RETAIL_TRACK_COUNT];
+        const int count = retail_audio_ranges(size, ranges);
+        std::vector<std::pair<uint64_t, uint64_t>> want, have;
+        for (int i = 0; i < sheet.track_count; ++i)
+            if (sheet.tracks[i].audio)
+                want.push_back({(uint64_t)sheet.tracks[i].start * 2352, (uint64_t)sheet.tracks[i].length * 2352});
+        for (int i = 0; i < count; ++i) have.push_back({ranges[i].offset, ranges[i].length});
+        EXPECT_EQ(have, want);
+        EXPECT_EQ(count, 12);
+    }
+    // An image that ends before the last track starts has no range for
+    // that track; one that ends where it starts, an empty one.
+    Md5Range ranges[RETAIL_TRACK_COUNT];
+    EXPECT_EQ(retail_audio_ranges(1000, ranges), 11);
+    EXPECT_EQ(retail_audio_ranges((uint64_t)248677 * 2352 - 1, ranges), 11);
+    ASSERT_EQ(retail_audio_ranges((uint64_t)248677 * 2352, ranges), 12);
+    EXPECT_EQ(ranges[11].offset, (uint64_t)248677 * 2352);
+    EXPECT_EQ(ranges[11].length, 0u);
 }
 
 TEST(DiscImageCheck, Cases) {
