@@ -229,49 +229,135 @@ void walker_feed(RangeWalker* w, const unsigned char* bytes, size_t got, uint64_
     }
 }
 
-// Chunks in flight between the reading thread and the range helper: chunk
-// k lives in slot k % RANGE_RING. Fields below the lock are used under it.
-enum { RANGE_RING = 4 };
+// Reports the fraction of size absorbed so far, never past 1 (a file that
+// grew since its size was taken).
+void report_read(ProgressFn progress, uint64_t progress_user, uint64_t total, uint64_t size) {
+    if (!progress) return;
+    double fraction = size == 0 ? 1.0 : (double)total / (double)size;
+    progress(progress_user, fraction > 1.0 ? 1.0 : fraction, nullptr);
+}
 
-struct RangeFeed {
-    RangeWalker walker;
+// The whole digest on one thread: read, test cancel, absorb (and feed the
+// ranges), report, chunk after chunk. 1 when the whole file was read.
+int digest_inline(FILE* file, unsigned char* chunk, uint64_t size, Md5Context* md5, RangeWalker* walker,
+                  ProgressFn progress, uint64_t progress_user, const CancelFlag* cancel, uint64_t* total) {
+    for (;;) {
+        size_t got = fread(chunk, 1, MD5_FILE_CHUNK, file);
+        if (got == 0) break;
+        if (is_cancelled(cancel)) return 0;
+        md5_update(md5, chunk, got);
+        walker_feed(walker, chunk, got, *total);
+        *total += got;
+        report_read(progress, progress_user, *total, size);
+    }
+    // A read error must not pass for the digest of a shorter file.
+    return !ferror(file);
+}
+
+// With two threads the reading (the copy out of the system's cache) and
+// the ranges' digests go to a reader thread, and the calling thread keeps
+// only the whole file's digest, the one chain that cannot be split. Chunk
+// k lives in slot k % READ_RING until the calling thread has absorbed it;
+// the reader digests the ranges of a chunk after handing it over and
+// before it reads the next. Fields below the lock are used under it.
+enum { READ_RING = 4 };
+
+struct ReadAhead {
+    FILE* file;
     unsigned char* slots;
-    size_t got[RANGE_RING];
-    uint64_t at[RANGE_RING];
+    RangeWalker* walker;
+    size_t got[READ_RING];
     std::mutex lock;
-    std::condition_variable published_cv;  // a chunk to digest, or the end
-    std::condition_variable consumed_cv;   // a slot came free
-    uint64_t published = 0;
-    uint64_t consumed = 0;
-    int ending = 0;  // digest what is published, then return
-    int abort = 0;   // return at once
+    std::condition_variable read_cv;      // a chunk was read, or the end
+    std::condition_variable absorbed_cv;  // a slot came free, or stop
+    uint64_t read = 0;                    // chunks handed over
+    uint64_t absorbed = 0;                // chunks the calling thread is done with
+    int ended = 0;                        // the reader reached the end (or an error)
+    int failed = 0;                       // ... and it was a read error
+    int stop = 0;                         // the calling thread wants no more
 };
 
-void range_helper(RangeFeed* feed) {
-    std::unique_lock<std::mutex> held(feed->lock);
-    for (;;) {
-        feed->published_cv.wait(held, [feed] {
-            return feed->abort || feed->ending || feed->consumed < feed->published;
-        });
-        if (feed->abort) return;
-        if (feed->consumed == feed->published) return;  // ending, all digested
-        const uint32_t slot = (uint32_t)(feed->consumed % RANGE_RING);
-        held.unlock();
-        walker_feed(&feed->walker, feed->slots + (size_t)slot * MD5_FILE_CHUNK, feed->got[slot], feed->at[slot]);
-        held.lock();
-        ++feed->consumed;
-        feed->consumed_cv.notify_one();
+void reader_main(ReadAhead* r) {
+    uint64_t at = 0;
+    for (uint64_t k = 0;; ++k) {
+        const uint32_t slot = (uint32_t)(k % READ_RING);
+        {
+            std::unique_lock<std::mutex> held(r->lock);
+            r->absorbed_cv.wait(held, [r, k] { return r->stop || k - r->absorbed < READ_RING; });
+            if (r->stop) return;
+        }
+        unsigned char* chunk = r->slots + (size_t)slot * MD5_FILE_CHUNK;
+        const size_t got = fread(chunk, 1, MD5_FILE_CHUNK, r->file);
+        {
+            std::lock_guard<std::mutex> held(r->lock);
+            if (got == 0) {
+                r->ended = 1;
+                r->failed = ferror(r->file) != 0;
+                r->read_cv.notify_one();
+                return;
+            }
+            r->got[slot] = got;
+            ++r->read;
+            r->read_cv.notify_one();
+        }
+        // The slot stays put until the calling thread absorbs it, and this
+        // thread reads into it again only after that.
+        walker_feed(r->walker, chunk, got, at);
+        at += got;
     }
 }
 
-// Ends the helper: after what is published (ending) or at once (abort).
-void stop_helper(RangeFeed* feed, std::thread* helper, int abort) {
-    {
-        std::lock_guard<std::mutex> held(feed->lock);
-        (abort ? feed->abort : feed->ending) = 1;
-        feed->published_cv.notify_all();
+// digest_inline's loop with the reads and the ranges on the reader thread.
+// 0 when the reader cannot be started (nothing was read then) or the
+// digest fails; *started tells which.
+int digest_with_reader(FILE* file, unsigned char* slots, uint64_t size, Md5Context* md5, RangeWalker* walker,
+                       ProgressFn progress, uint64_t progress_user, const CancelFlag* cancel, uint64_t* total,
+                       int* started) {
+    ReadAhead r;
+    r.file = file;
+    r.slots = slots;
+    r.walker = walker;
+    std::thread reader;
+    try {
+        reader = std::thread(reader_main, &r);
+    } catch (const std::system_error&) {
+        *started = 0;
+        return 0;
     }
-    helper->join();
+    *started = 1;
+    int ok = 1;
+    for (uint64_t k = 0;; ++k) {
+        const uint32_t slot = (uint32_t)(k % READ_RING);
+        size_t got;
+        {
+            std::unique_lock<std::mutex> held(r.lock);
+            r.read_cv.wait(held, [&r, k] { return r.read > k || r.ended; });
+            if (r.read == k) {  // ended with every chunk absorbed
+                ok = !r.failed;
+                break;
+            }
+            got = r.got[slot];
+        }
+        if (is_cancelled(cancel)) {
+            ok = 0;
+            break;
+        }
+        md5_update(md5, slots + (size_t)slot * MD5_FILE_CHUNK, got);
+        {
+            std::lock_guard<std::mutex> held(r.lock);
+            ++r.absorbed;
+            r.absorbed_cv.notify_one();
+        }
+        *total += got;
+        report_read(progress, progress_user, *total, size);
+    }
+    {
+        std::lock_guard<std::mutex> held(r.lock);
+        r.stop = 1;
+        r.absorbed_cv.notify_one();
+    }
+    reader.join();
+    return ok;
 }
 
 }  // namespace
@@ -286,66 +372,25 @@ int md5_file_ranges(const char* path, char* md5_hex, ProgressFn progress, uint64
     if (!file || !stream_stamp(file.get(), &stamp)) return 0;
     const uint64_t size = stamp.size;
     if (threads <= 0) threads = std::thread::hardware_concurrency() >= 2 ? 2 : 1;
-    int threaded = range_count > 0 && threads >= 2;
+    // A file of one chunk has nothing to overlap.
+    int ahead = threads >= 2 && size > MD5_FILE_CHUNK;
     std::unique_ptr<unsigned char[]> slots(
-        new (std::nothrow) unsigned char[(size_t)MD5_FILE_CHUNK * (threaded ? RANGE_RING : 1)]);
+        new (std::nothrow) unsigned char[(size_t)MD5_FILE_CHUNK * (ahead ? READ_RING : 1)]);
     if (!slots) return 0;
-    RangeFeed feed;
-    feed.walker.ranges = ranges;
-    feed.walker.count = range_count;
-    feed.walker.next = 0;
-    feed.walker.open = 0;
-    feed.slots = slots.get();
-    std::thread helper;
-    if (threaded) {
-        try {
-            helper = std::thread(range_helper, &feed);
-        } catch (const std::system_error&) {
-            threaded = 0;  // the ranges are digested here instead
-        }
-    }
-
+    RangeWalker walker = {ranges, range_count, 0, 0, {}};
     Md5Context md5;
     md5_init(&md5);
     uint64_t total = 0;
-    int ok = 1;
-    for (uint64_t k = 0;; ++k) {
-        const uint32_t slot = threaded ? (uint32_t)(k % RANGE_RING) : 0;
-        if (threaded) {
-            std::unique_lock<std::mutex> held(feed.lock);
-            feed.consumed_cv.wait(held, [&feed, k] { return k - feed.consumed < RANGE_RING; });
-        }
-        unsigned char* chunk = feed.slots + (size_t)slot * MD5_FILE_CHUNK;
-        size_t got = fread(chunk, 1, MD5_FILE_CHUNK, file.get());
-        if (got == 0) break;
-        if (is_cancelled(cancel)) {
-            ok = 0;
-            break;
-        }
-        if (threaded) {
-            std::lock_guard<std::mutex> held(feed.lock);
-            feed.got[slot] = got;
-            feed.at[slot] = total;
-            ++feed.published;
-            feed.published_cv.notify_one();
-        }
-        md5_update(&md5, chunk, got);
-        if (!threaded) walker_feed(&feed.walker, chunk, got, total);
-        total += got;
-        if (progress) {
-            double fraction = size == 0 ? 1.0 : (double)total / (double)size;
-            // A file that grew since its size was taken never reports past 1.
-            progress(progress_user, fraction > 1.0 ? 1.0 : fraction, nullptr);
-        }
-    }
-    // A read error must not pass for the digest of a shorter file.
-    if (ok && ferror(file.get())) ok = 0;
-    if (threaded) stop_helper(&feed, &helper, !ok);
+    int ok = 0, started = 0;
+    if (ahead)
+        ok = digest_with_reader(file.get(), slots.get(), size, &md5, &walker, progress, progress_user, cancel, &total,
+                                &started);
+    if (!started) ok = digest_inline(file.get(), slots.get(), size, &md5, &walker, progress, progress_user, cancel, &total);
     if (!ok) {
         for (int i = 0; i < range_count; ++i) ranges[i].done = 0;
         return 0;
     }
-    walker_feed(&feed.walker, nullptr, 0, total);
+    walker_feed(&walker, nullptr, 0, total);
     unsigned char digest[16];
     md5_final(&md5, digest);
     md5_to_hex(digest, md5_hex);
