@@ -255,10 +255,14 @@ int run_blocks(Pipeline* p, const TrackRun* t) {
                 read_failure = TRACK_SHORT_READ;
                 break;
             }
+            {
+                std::lock_guard<std::mutex> held(p->lock);
+                ++p->published;
+                p->published_cv.notify_one();
+            }
+            // Digested after it is handed out: a helper may encode it
+            // meanwhile (both only read the bytes).
             if (t->md5) md5_update(t->md5, block->pcm, (size_t)block->samples * 4);
-            std::lock_guard<std::mutex> held(p->lock);
-            ++p->published;
-            p->published_cv.notify_one();
             ++read;
         }
         if (written == total_blocks) return TRACK_OK;

@@ -47,6 +47,14 @@ inline unsigned rice_estimate(uint64_t n, uint64_t sum) {
     return (unsigned)e;
 }
 
+// rice_estimate for n = 2^m: the smallest e with 2^(m+e+1) >= sum is
+// ceil(log2(sum)) - m - 1, kept within 0..14.
+inline unsigned pow2_estimate(uint64_t sum, int m) {
+    int e = 64 - __builtin_clzll((sum - (sum != 0)) | 1) - m - 1;
+    e = e < 0 ? 0 : e;
+    return (unsigned)(e > MAX_RICE ? MAX_RICE : e);
+}
+
 // Folded residuals of fixed order k at positions k..count-1; positions below
 // k are set to 0 so that whole-partition sums need no special first case.
 void compute_residuals(const int32_t* x, uint32_t count, uint32_t k, uint32_t* u) {
@@ -435,6 +443,52 @@ KV_AVX2 void build_tree_avx2(T* tree, unsigned top) {
         for (; j < m; ++j) level[j] = finer[2 * j] + finer[2 * j + 1];
     }
 }
+
+// What the residuals of predictor order k of a full block cost at least,
+// whatever the partitioning: every partition, at any level, costs with its
+// parameter c what its leaves (the 256 partitions of 16) cost with c, so
+// no less than the sum over the leaves of each leaf's cheapest parameter in
+// 0..14. That parameter is always the estimate e, e - 1 or e + 1, the three
+// the search tries: with mean m = sum / n, 2^e < m <= 2^(e+1) (e > 0), a
+// step from c to c + 1 saves sum(ceil((u >> c) / 2)) bits against n more,
+// which is at most (sum / 2^c + n) / 2 <= n from c = e + 1 on, and more
+// than (sum / 2^c - n) / 2 > 1.5 n up to c = e - 2. So this is the finest
+// level's cost without its 6 + 4 * 256 bits (at e = 14 the parameters end
+// there). leaf_sums are the plain sums of the leaves.
+KV_AVX2 uint64_t leaf_floor_avx2(const uint32_t* u, const uint64_t* leaf_sums, uint32_t k) {
+    uint8_t e[FLAC_MAX_PARTITIONS + 8];
+    e[0] = (uint8_t)rice_estimate(16 - k, leaf_sums[0]);
+    uint32_t j = pow2_estimates_avx2(leaf_sums, FLAC_MAX_PARTITIONS, 4, e);
+    for (; j < FLAC_MAX_PARTITIONS; ++j) e[j] = (uint8_t)pow2_estimate(leaf_sums[j], 4);
+    const __m256i one = _mm256_set1_epi32(1), top = _mm256_set1_epi32(MAX_RICE);
+    __m256i total = _mm256_setzero_si256();
+    for (uint32_t g = 0; g < FLAC_MAX_PARTITIONS / 8; ++g) {
+        __m256i part[3][8];
+        for (int p = 0; p < 8; ++p) {
+            const unsigned c = e[8 * g + p];
+            const __m128i s0 = _mm_cvtsi32_si128(c ? (int)c - 1 : 0), s1 = _mm_cvtsi32_si128((int)c);
+            const __m128i s2 = _mm_cvtsi32_si128(c < MAX_RICE ? (int)c + 1 : MAX_RICE);
+            const __m256i a = load8(u + 128 * g + 16 * p), b = load8(u + 128 * g + 16 * p + 8);
+            part[0][p] = _mm256_add_epi32(_mm256_srl_epi32(a, s0), _mm256_srl_epi32(b, s0));
+            part[1][p] = _mm256_add_epi32(_mm256_srl_epi32(a, s1), _mm256_srl_epi32(b, s1));
+            part[2][p] = _mm256_add_epi32(_mm256_srl_epi32(a, s2), _mm256_srl_epi32(b, s2));
+        }
+        const __m256i c1 = _mm256_cvtepu8_epi32(_mm_loadl_epi64((const __m128i*)(e + 8 * g)));
+        const __m256i c0 = _mm256_max_epi32(_mm256_sub_epi32(c1, one), _mm256_setzero_si256());
+        const __m256i c2 = _mm256_min_epi32(_mm256_add_epi32(c1, one), top);
+        __m256i n = _mm256_set1_epi32(16);
+        if (g == 0) n = _mm256_sub_epi32(n, _mm256_setr_epi32((int)k, 0, 0, 0, 0, 0, 0, 0));
+        const __m256i f0 = _mm256_add_epi32(lane_totals8(part[0]), _mm256_mullo_epi32(n, _mm256_add_epi32(c0, one)));
+        const __m256i f1 = _mm256_add_epi32(lane_totals8(part[1]), _mm256_mullo_epi32(n, _mm256_add_epi32(c1, one)));
+        const __m256i f2 = _mm256_add_epi32(lane_totals8(part[2]), _mm256_mullo_epi32(n, _mm256_add_epi32(c2, one)));
+        total = _mm256_add_epi32(total, _mm256_min_epu32(f0, _mm256_min_epu32(f1, f2)));
+    }
+    uint32_t lanes[8];
+    _mm256_storeu_si256((__m256i*)lanes, total);
+    uint64_t sum = 0;
+    for (int i = 0; i < 8; ++i) sum += lanes[i];
+    return sum;
+}
 #endif
 
 // Best partitioned Rice coding of the folded residuals u of predictor order
@@ -458,19 +512,12 @@ uint64_t best_partitioning(SubframeChoice* trial, const uint32_t* u, uint32_t co
         const uint64_t* level_sums = sums + parts - 1;
         level[0] = (uint8_t)rice_estimate(size - k, level_sums[0]);
         if ((size & (size - 1)) == 0) {
-            // n = 2^m: the smallest e with 2^(m+e+1) >= sum is
-            // ceil(log2(sum)) - m - 1, kept within 0..14.
             const int m = floor_log2(size);
             uint32_t j = 1;
 #if defined(KV_HAVE_AVX2_PATH)
             if (wide) j = pow2_estimates_avx2(level_sums, parts, m, level);
 #endif
-            for (; j < parts; ++j) {
-                const uint64_t sum = level_sums[j];
-                int e = 64 - __builtin_clzll((sum - (sum != 0)) | 1) - m - 1;
-                e = e < 0 ? 0 : e;
-                level[j] = (uint8_t)(e > MAX_RICE ? MAX_RICE : e);
-            }
+            for (; j < parts; ++j) level[j] = (uint8_t)pow2_estimate(level_sums[j], m);
         } else {
             for (uint32_t j = 1; j < parts; ++j) level[j] = (uint8_t)rice_estimate(size, level_sums[j]);
         }
@@ -699,6 +746,14 @@ void choose_subframe(const int32_t* samples, uint32_t count, uint32_t bits, Subf
         if (wide) {
             if (out->kind != SUBFRAME_FIXED) u = out->residuals;
             compute_residuals_avx2(samples, k, u);
+            // With a fixed order in hand, an order whose leaves alone cost
+            // more than it is not counted: most orders after the first end
+            // here. (The survey's bound orders the others; this one does
+            // not, so the loop goes on.)
+            if (out->kind == SUBFRAME_FIXED &&
+                8 + (uint64_t)k * bits + 6 + 4 + leaf_floor_avx2(u, survey[k].sums + FLAC_MAX_PARTITIONS - 1, k) >
+                    out->cost_bits)
+                continue;
         }
 #endif
         if (!wide && k != in_trial) {

@@ -197,10 +197,11 @@ TEST(Md5FileRanges, DigestTheRangesAsTheyAreRead) {
             EXPECT_EQ(stamp.size, size);
             for (size_t i = 0; i < ranges.size(); ++i) {
                 EXPECT_EQ(ranges[i].done, c.ranges[i].done) << i;
-                if (c.ranges[i].done)
+                if (c.ranges[i].done) {
                     EXPECT_EQ(range_hex(ranges[i]),
                               kt::md5_hex_of(bytes.substr((size_t)c.ranges[i].offset, (size_t)c.ranges[i].length)))
                         << i;
+                }
             }
         }
     }
