@@ -162,13 +162,18 @@ struct DiscBuild : ::testing::Test {
         for (const Track& t : tracks) p.push_back({t.number, t.audio, t.frames});
         return p;
     }
-    int build(kt::Recorder* recorder = nullptr, const CancelFlag* cancel = nullptr) {
+    // The request for this disc into dest.
+    BuildRequest request() const {
         BuildRequest r = {};
         r.game = GAME_BOSS_RALLY;
         r.bin_path = bin.c_str();
         r.cue_path = cue.c_str();
         r.rom_path = "";
         r.dest_dir = dest.c_str();
+        return r;
+    }
+    int build(kt::Recorder* recorder = nullptr, const CancelFlag* cancel = nullptr) {
+        BuildRequest r = request();
         memset(error, '#', sizeof error);
         return run_build(&r, recorder ? kt::record : nullptr, recorder ? recorder->user() : 0, cancel, error,
                          sizeof error);
@@ -248,11 +253,7 @@ TEST_F(DiscBuild, BuildFolderHoldsTheGameTheDiscTreeAndTheSoundtrack) {
 // precedes never writes more than that.
 TEST_F(DiscBuild, SizeEstimateBoundsTheBuild) {
     make_disc(usual_files(), two_audio_tracks());
-    BuildRequest r = {};
-    r.game = GAME_BOSS_RALLY;
-    r.bin_path = bin.c_str();
-    r.cue_path = cue.c_str();
-    r.dest_dir = dest.c_str();
+    BuildRequest r = request();
     uint64_t estimate = 0;
     ASSERT_EQ(estimate_build_size(&r, &estimate, error, sizeof error), 1) << error;
     const uint64_t files = brglide().size() + tiny_ico().file.size() + 7 + 300000 + 4;  // DirectX at the root is left out
@@ -500,12 +501,7 @@ TEST_F(DiscBuild, CheckedTrackDigestsCountOnlyWithTheStampAndTheExactRange) {
         audio.track[0].length = length2 + c.length_delta;
         audio.track[0].done = c.done;
         memset(audio.track[0].digest, 0xAA, 16);
-        BuildRequest r = {};
-        r.game = GAME_BOSS_RALLY;
-        r.bin_path = bin.c_str();
-        r.cue_path = cue.c_str();
-        r.rom_path = "";
-        r.dest_dir = dest.c_str();
+        BuildRequest r = request();
         r.threads = 2;
         r.bin_audio = &audio;
         if (c.stamp) r.bin_stamp = &stamp;
