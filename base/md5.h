@@ -25,11 +25,13 @@
 //   without overlapping; otherwise none of them is digested. A range gets
 //   done = 1 and its digest once all of its bytes were read (a range of
 //   length 0 once its offset was reached); one that runs past the end of
-//   the file keeps done = 0. threads 2 or 0 (0: 2 where the machine has two
-//   hardware threads or more) digests the ranges on a helper thread beside
-//   the whole file's digest; 1, or a helper that cannot be started, does
-//   both on the calling thread. The result, md5_hex and stamp_out are
-//   md5_file's; on 0 no range is done.
+//   the file keeps done = 0. With threads 2 or 0 (0: 2 where the machine
+//   has two hardware threads or more), a file of more than one chunk is
+//   read, and its ranges digested, by a helper thread with four chunks in
+//   flight, while the calling thread keeps the whole file's digest, reads
+//   the cancel flag and reports progress as md5_file does; threads 1, or a
+//   helper that cannot be started, does it all on the calling thread. The
+//   result, md5_hex and stamp_out are md5_file's; on 0 no range is done.
 #ifndef KELVORN_BASE_MD5_H
 #define KELVORN_BASE_MD5_H
 

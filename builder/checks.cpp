@@ -34,9 +34,8 @@ static uint32_t retail_start_frames(const char* text) {
 }
 
 int retail_audio_ranges(uint64_t image_size, Md5Range* ranges) {
-    enum { SECTOR_BYTES = 2352 };
     // As the cue sheet's closing pass takes it: whole sectors, 32 bits.
-    const uint32_t last_end = (uint32_t)(image_size / SECTOR_BYTES);
+    const uint32_t last_end = (uint32_t)(image_size / CD_SECTOR_BYTES);
     int count = 0;
     for (int i = 0; i < RETAIL_TRACK_COUNT; ++i) {
         if (!retail_layout[i].audio) continue;
@@ -45,8 +44,8 @@ int retail_audio_ranges(uint64_t image_size, Md5Range* ranges) {
         if (end < start) continue;
         Md5Range* range = &ranges[count++];
         memset(range, 0, sizeof *range);
-        range->offset = (uint64_t)start * SECTOR_BYTES;
-        range->length = (uint64_t)(end - start) * SECTOR_BYTES;
+        range->offset = (uint64_t)start * CD_SECTOR_BYTES;
+        range->length = (uint64_t)(end - start) * CD_SECTOR_BYTES;
     }
     return count;
 }

@@ -16,8 +16,9 @@
 #include "formats/flac/flac.h"
 #include "formats/icon/icon.h"
 
-// One CD frame (sector) of the BIN holds 588 stereo samples of 4 bytes.
-enum { SECTOR_BYTES = 2352, SAMPLES_PER_SECTOR = 588 };
+// One CD frame (sector) of the BIN, CD_SECTOR_BYTES, holds 588 stereo
+// samples of 4 bytes.
+enum { SAMPLES_PER_SECTOR = 588 };
 
 // The digest the image's check took of exactly offset..offset+length of
 // the BIN, or null. It is trusted only when the build compared the BIN with
@@ -49,10 +50,10 @@ static int encode_soundtrack(BuildJob* job, const CueSheet* sheet, FILE* bin, co
         report_build(job, low, status);
         path_join(path, sizeof path, music_dir, name);
         // No message of its own: the driver's "the build failed" stands.
-        if (!seek_to(bin, (uint64_t)track->start * SECTOR_BYTES)) return 0;
+        const uint64_t offset = (uint64_t)track->start * CD_SECTOR_BYTES;
+        if (!seek_to(bin, offset)) return 0;
         double high = (double)(done + track->length) * 0.88 / (double)total + 0.1;
         const Progress step = progress_step(job->progress.fn, job->progress.user, low, high, job->progress.cancel);
-        const uint64_t offset = (uint64_t)track->start * SECTOR_BYTES;
         const uint64_t samples = (uint64_t)track->length * SAMPLES_PER_SECTOR;
         if (!encode_track_flac(bin, samples, path, &step, job->error, job->error_capacity, job->request.threads,
                                checked_digest(job, offset, samples * 4)))
