@@ -151,8 +151,10 @@ int path_lies_within(const char* path, const char* folder);
 // are not followed. 1 when every file was flushed.
 int sync_tree(const char* path);
 // Starts writing stream's data to the disk without waiting for it (Linux:
-// sync_file_range; elsewhere nothing), so that a later sync_tree over the
-// finished file waits less. The caller has flushed the stream's buffer.
+// sync_file_range, made by a background thread that holds a duplicate of
+// the descriptor until then; elsewhere nothing), so that a later sync_tree
+// over the finished file waits less. The caller has flushed the stream's
+// buffer and may close, rename or remove the file at once.
 // Changes no byte and promises nothing about durability: only sync_tree
 // does.
 void start_writeback(FILE* stream);
