@@ -5,8 +5,10 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/fs_conditions.h"
@@ -197,6 +199,51 @@ TEST_F(PathsTest, MoveReplace) {
     EXPECT_TRUE(kt::is_dir(at("d3")));
 
     EXPECT_EQ(move_replace(at("missing").c_str(), at("other").c_str()), 0);
+}
+
+#ifdef __linux__
+size_t open_descriptors() {
+    size_t count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        (void)entry;
+        ++count;
+    }
+    return count;
+}
+#endif
+
+// Writeback is started behind the writer's back: each file must still be
+// closed, renamed and removed at once, keep every byte, and hold no
+// descriptor for long, even when more files finish than can wait their turn.
+TEST_F(PathsTest, StartedWritebackLeavesTheFileToItsWriter) {
+#ifdef __linux__
+    const size_t descriptors = open_descriptors();
+#endif
+    const std::string folder = at("w");
+    kt::make_dirs(folder);
+    const std::string content(100000, 'k');
+    enum { FILES = 150 };
+    for (int i = 0; i < FILES; ++i) {
+        const std::string name = folder + SEP + "f" + std::to_string(i);
+        FILE* f = open_utf8((name + ".part").c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        ASSERT_EQ(fwrite(content.data(), 1, content.size(), f), content.size());
+        ASSERT_EQ(fflush(f), 0);
+        start_writeback(f);
+        ASSERT_EQ(fclose(f), 0);
+        ASSERT_EQ(move_replace((name + ".part").c_str(), name.c_str()), 1);
+    }
+    for (int i = 0; i < FILES; ++i) ASSERT_EQ(kt::read_file(folder + SEP + "f" + std::to_string(i)), content) << i;
+    EXPECT_EQ(remove_tree(folder.c_str()), 1);
+    EXPECT_FALSE(kt::exists(folder));
+#ifdef __linux__
+    size_t now = open_descriptors();
+    for (int wait = 0; wait < 500 && now > descriptors; ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        now = open_descriptors();
+    }
+    EXPECT_EQ(now, descriptors) << "descriptors still held after the files were removed";
+#endif
 }
 
 TEST_F(PathsTest, MakeDirs) {
