@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/fs_conditions.h"
+#include "base/part_file.h"
 #include "base/paths.h"
 #include "support/test_support.h"
 
@@ -224,14 +225,13 @@ TEST_F(PathsTest, StartedWritebackLeavesTheFileToItsWriter) {
     const std::string content(100000, 'k');
     enum { FILES = 150 };
     for (int i = 0; i < FILES; ++i) {
+        // The way every output file is finished: the commit starts its
+        // writeback, closes it and renames it into place.
         const std::string name = folder + SEP + "f" + std::to_string(i);
-        FILE* f = open_utf8((name + ".part").c_str(), "wb");
-        ASSERT_NE(f, nullptr);
-        ASSERT_EQ(fwrite(content.data(), 1, content.size(), f), content.size());
-        ASSERT_EQ(fflush(f), 0);
-        start_writeback(f);
-        ASSERT_EQ(fclose(f), 0);
-        ASSERT_EQ(move_replace((name + ".part").c_str(), name.c_str()), 1);
+        PartFile part;
+        ASSERT_EQ(part_open(&part, name.c_str(), PART_REMOVE), 1);
+        ASSERT_EQ(fwrite(content.data(), 1, content.size(), part.file), content.size());
+        ASSERT_EQ(part_commit(&part), 1);
     }
     for (int i = 0; i < FILES; ++i) ASSERT_EQ(kt::read_file(folder + SEP + "f" + std::to_string(i)), content) << i;
     EXPECT_EQ(remove_tree(folder.c_str()), 1);
